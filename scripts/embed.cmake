@@ -1,0 +1,18 @@
+# Turns every file in DIR into a std::string_view constant named after it
+# (SKILL.md -> text_SKILL_md), so the texts stay reviewable as plain files.
+file(GLOB files ${DIR}/*)
+list(SORT files)
+set(out "// Generated from src/setup/texts; edit those files instead.\n#include <string_view>\nnamespace embedded {\n")
+foreach(f ${files})
+  get_filename_component(name ${f} NAME)
+  string(MAKE_C_IDENTIFIER "text_${name}" id)
+  file(READ ${f} hex HEX)
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "'\\\\x\\1'," bytes "${hex}")
+  string(LENGTH "${hex}" hexlen)
+  math(EXPR len "${hexlen} / 2")
+  string(APPEND out "static constexpr char ${id}_bytes[] = {${bytes} 0};\n")
+  string(APPEND out "extern const std::string_view ${id}{${id}_bytes, ${len}};\n")
+endforeach()
+string(APPEND out "}\n")
+file(WRITE ${OUT}.tmp "${out}")
+file(COPY_FILE ${OUT}.tmp ${OUT} ONLY_IF_DIFFERENT)

@@ -1,0 +1,3 @@
+#include "main/mcp.hpp"
+
+Status mcp(const App&) { return fail("command not available in this build"); }

@@ -1,0 +1,5 @@
+#pragma once
+#include "main/app.hpp"
+
+// Serves MCP over standard input and output until the input ends.
+Status mcp(const App& app);

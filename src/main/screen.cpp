@@ -1,0 +1,3 @@
+#include "main/app.hpp"
+
+Status App::text(const std::vector<std::string>&, std::string_view) { return fail("command not available in this build"); }

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Runs one interop check (a Node script) from its package folder.
+# Exit 77 tells CTest the check was skipped: only when Node or npm is absent.
+set -euo pipefail
+script=$1
+dir=$(dirname "$script")
+if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+  echo "SKIPPED: node and npm are needed for $(basename "$script")"
+  exit 77
+fi
+if [ ! -d "$dir/node_modules" ]; then
+  (cd "$dir" && npm ci --no-audit --no-fund --loglevel=error)
+fi
+cd "$dir"
+exec node "$script"
