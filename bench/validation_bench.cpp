@@ -24,7 +24,8 @@ void ascii_text(benchmark::State& state) {
 BENCHMARK(ascii_text);
 
 void non_ascii_text(benchmark::State& state) {
-    std::string text = prose(text_limit, "\xC3\x89tape \xE2\x80\x94 \xCE\xA3\xCE\xA6 \xD0\x9F\xD1\x80\xD0\xB8 \xC4\xB0 ");
+    std::string text =
+        prose(text_limit, "\xC3\x89tape \xE2\x80\x94 \xCE\xA3\xCE\xA6 \xD0\x9F\xD1\x80\xD0\xB8 \xC4\xB0 ");
     for (auto _ : state) benchmark::DoNotOptimize(App::text(terms, text));
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
 }

@@ -10,8 +10,8 @@ namespace {
 
 // Signs of local paths, local hosts, identities and credentials, matched in lowercased text.
 constexpr std::string_view patterns[] = {
-    "/users/",   "/home/", "c:\\", "file://", "localhost", "127.0.0.1", "-----begin",
-    "sk-",       "ghp_",   "bearer ", "password=", "api_key=", "token=", "@",
+    "/users/", "/home/", "c:\\",    "file://",   "localhost", "127.0.0.1", "-----begin",
+    "sk-",     "ghp_",   "bearer ", "password=", "api_key=",  "token=",    "@",
 };
 
 bool contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
@@ -34,7 +34,8 @@ std::optional<std::string> fold(std::string_view text) {
 // Tab and line feed are the only control characters a text may hold; invalid UTF-8 is refused alike.
 bool refused_characters(std::string_view text) {
     if (!ascii(text)) return !valid_utf8(text) || has_refused_control(text);
-    return std::any_of(text.begin(), text.end(), [](char c) { return (c < 0x20 && c != '\t' && c != '\n') || c == 0x7f; });
+    return std::any_of(text.begin(), text.end(),
+                       [](char c) { return (c < 0x20 && c != '\t' && c != '\n') || c == 0x7f; });
 }
 
 bool has_term(const std::vector<std::string>& private_terms, std::string_view folded) {
