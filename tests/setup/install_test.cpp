@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "setup/defaults.hpp"
 #include "support/process.hpp"
 
 namespace {
@@ -175,6 +176,19 @@ TEST_F(Install, ReleaseWithoutRegistryToolWritesNothing) {
     fs::remove(release / "tarn");
     expect_failure(run({"--hosts", "codex"}), "release must contain sibling tarn and tarn-agent executables");
     EXPECT_TRUE(list_dir(home).empty());
+}
+
+TEST_F(Install, HomeThatIsNotTextCannotBeConfigured) {
+    fs::path odd = base / "caf\xe9";
+    expect_failure(run({"--hosts", "none", "--home", odd.string()}), "invalid executable path");
+    EXPECT_TRUE(list_dir(odd).empty());
+}
+
+TEST(DefaultConfig, PrivateTermFallsBackWhenTheHomeNameIsNoIdentifier) {
+    for (auto home : {"/", "/home/\xff", "/home/ "})
+        EXPECT_NE(default_config(home).find("\"private_terms\": [\n    \"private-user\"\n  ]"), std::string::npos)
+            << home;
+    EXPECT_NE(default_config("/home/ana").find("\"tarn_bin\": \"/home/ana/.local/bin/tarn\""), std::string::npos);
 }
 
 TEST_F(Install, RefusesLinksAndConflictsWithEveryFileUntouched) {
