@@ -1,0 +1,101 @@
+#include <gtest/gtest.h>
+
+#include "main/tools.hpp"
+#include "support/process.hpp"
+
+namespace {
+
+std::string schema(const std::string& argument) {
+    return R"({"additionalProperties":false,"properties":{")" + argument + R"(":{"type":"string"}},"required":[")" +
+           argument + R"("],"type":"object"})";
+}
+
+TEST(ToolsList, FiveToolsInOrderWithExactSchemas) {
+    std::string expected =
+        R"({"tools":[)"
+        R"({"description":"Search using a generalized technical query only.","inputSchema":)" + schema("query") +
+        R"(,"name":"search"},)"
+        R"({"description":"Read a recipe.","inputSchema":)" + schema("ref") + R"(,"name":"inspect"},)"
+        R"({"description":"Compile a recipe context.","inputSchema":)" + schema("ref") + R"(,"name":"context"},)"
+        R"({"description":"Publish exact prepared digest only when requested or authorized by hook mode.",)"
+        R"("inputSchema":)" + schema("digest") + R"(,"name":"share"},)"
+        R"({"description":"Queue a locally generalized and privacy-reviewed recipe. Hook mode may publish it )"
+        R"(automatically. No raw transcripts, project names, paths or business features.","inputSchema":)"
+        R"({"additionalProperties":false,"properties":{"client_reviewed":{"const":true,"type":"boolean"},)"
+        R"("recipe":{"type":"object"}},"required":["recipe","client_reviewed"],"type":"object"},"name":"prepare"}]})";
+    EXPECT_EQ(compact(tools_list()), expected);
+}
+
+TEST(ToolResult, WrapsValueCompactlyAndMessageVerbatim) {
+    Result<Json> value = Json::parse(R"({"z":[1, 2],"a":"é\n"})");
+    EXPECT_EQ(compact(tool_result(value)),
+              R"({"content":[{"text":"{\"a\":\"é\\n\",\"z\":[1,2]}","type":"text"}],"isError":false})");
+    EXPECT_EQ(compact(tool_result(fail("unknown tool"))),
+              R"({"content":[{"text":"unknown tool","type":"text"}],"isError":true})");
+    EXPECT_EQ(compact(tool_result(Json())), R"({"content":[{"text":"null","type":"text"}],"isError":false})");
+}
+
+struct Call : ::testing::Test {
+    TempDir dir;
+    App app;
+    Call() {
+        app.config.private_terms = {"orchid"};
+        app.config.tarn_bin = "/nonexistent/tarn";
+        app.queue = dir.path();
+    }
+    std::string error(std::string_view name, const std::string& arguments) {
+        auto outcome = app.call(name, Json::parse(arguments));
+        return outcome ? "value " + compact(*outcome) : outcome.error();
+    }
+};
+
+TEST_F(Call, NamesAreExactAndCaseSensitive) {
+    for (std::string name : {"", "Search", "SEARCH", "tarn.search", "search ", " search", "tools/call", "publish"})
+        EXPECT_EQ(error(name, R"({"query":"retry"})"), "unknown tool") << name;
+}
+
+TEST_F(Call, ShareNeedsAStringDigest) {
+    for (std::string arguments : {R"({"digest":42})", R"({"digest":null})", R"({"digest":["a"]})", R"({})",
+                                  R"(null)", R"(["digest"])", R"("abc")"})
+        EXPECT_EQ(error("share", arguments), "digest required") << arguments;
+}
+
+TEST_F(Call, LookupsNeedABoundedStringNotStartingWithHyphen) {
+    std::string too_long(4097, 'a');
+    std::string multibyte_too_long;
+    for (int i = 0; i < 1366; ++i) multibyte_too_long += "\xE2\x82\xAC";  // 4098 bytes, 1366 characters
+    for (std::string name : {"search", "inspect", "context"}) {
+        std::string member = name == "search" ? "query" : "ref";
+        for (std::string arguments :
+             {"{\"" + member + "\":\"\"}", "{\"" + member + "\":\"-x\"}", "{\"" + member + "\":\"-\"}",
+              "{\"" + member + "\":42}", "{\"" + member + "\":null}", std::string("null"), std::string("{}"),
+              std::string("[\"retry\"]"), "{\"" + member + "\":\"" + too_long + "\"}",
+              "{\"" + member + "\":\"" + multibyte_too_long + "\"}",
+              std::string(name == "search" ? R"({"ref":"retry"})" : R"({"query":"retry"})")})
+            EXPECT_EQ(error(name, arguments), "bounded query/ref required") << name << " " << arguments.substr(0, 40);
+    }
+}
+
+// The command line builds the same arguments, so its refusals match the tool's.
+TEST(LookupCommands, RefuseBeforeRunningTheRegistryTool) {
+    AgentHome home;
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    for (const Case& c : std::vector<Case>{{{"search"}, "query/ref required"},
+                                           {{"inspect"}, "query/ref required"},
+                                           {{"context"}, "query/ref required"},
+                                           {{"search", ""}, "bounded query/ref required"},
+                                           {{"search", "--json"}, "bounded query/ref required"},
+                                           {{"inspect", "-r"}, "bounded query/ref required"},
+                                           {{"context", std::string(4097, 'r')}, "bounded query/ref required"}}) {
+        Outcome r = home.run(c.args);
+        EXPECT_EQ(r.status, 1) << c.args[0];
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "tarn-agent: " + c.message + "\n");
+    }
+    EXPECT_EQ(list_dir(home.queue), std::vector<std::string>{});
+}
+
+}  // namespace
