@@ -98,4 +98,37 @@ TEST(LookupCommands, RefuseBeforeRunningTheRegistryTool) {
     EXPECT_EQ(list_dir(home.queue), std::vector<std::string>{});
 }
 
+// A registry tool that records every call, to prove what reached it.
+struct RecordingHome : AgentHome {
+    fs::path log = home / "calls.log";
+    RecordingHome() {
+        fs::path tool = home / "tarn.sh";
+        write_file(tool,
+                   "#!/bin/sh\nprintf '%s|' \"$@\" >> '" + log.string() + "'\necho >> '" + log.string() +
+                       "'\nprintf '{\"z\":[1, 2],\"a\":\"%s\"}' \"$2\"\n",
+                   fs::perms(0700));
+        configure(R"({"tarn_bin":")" + tool.string() + R"("})");
+    }
+    std::string calls() const { return fs::exists(log) ? read_file(log) : "(none)"; }
+};
+
+TEST(Screening, PrivateQueriesNeverReachTheRegistryTool) {
+    RecordingHome home;
+    const std::string refused = "private identifier or invalid text; generalize locally before sharing";
+    for (std::string query : {"orchid", "retry ORCHID backoff", "Orchid"}) {
+        Outcome r = home.run({"search", query});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "tarn-agent: " + refused + "\n");
+    }
+    Outcome mcp = home.run({"mcp"}, R"({"jsonrpc":"2.0","id":1,"method":"initialize"})" "\n"
+                                     R"({"jsonrpc":"2.0","id":2,"method":"tools/call","params":{"name":"search",)"
+                                     R"("arguments":{"query":"orchid pool"}}})" "\n");
+    EXPECT_EQ(mcp.status, 0);
+    EXPECT_TRUE(mcp.out.ends_with(R"({"id":2,"jsonrpc":"2.0","result":{"content":[{"text":")" + refused +
+                                  R"(","type":"text"}],"isError":true}})" "\n"))
+        << mcp.out;
+    EXPECT_EQ(home.calls(), "(none)");
+}
+
 }  // namespace
