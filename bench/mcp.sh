@@ -21,10 +21,11 @@ JSON
 chmod 600 "$home/config/config.json"
 
 client=$build/bench/bench_mcp_client
-printf '%-12s %10s %12s %10s\n' server 'init ms' 'requests/s' 'peak MB'
-"$client" --runs "$runs" --label floor -- "$build/bench/bench_line_responder"
-TARN_AGENT_CONFIG=$home/config/config.json \
-  "$client" --runs "$runs" --label tarn-agent -- "$build/tarn-agent" mcp
+printf "%-12s %10s %12s %10s\n" server "init ms" "requests/s" "peak MB"
+floor=$("$client" --runs "$runs" --label floor -- "$build/bench/bench_line_responder")
+agent=$(TARN_AGENT_CONFIG=$home/config/config.json \
+  "$client" --runs "$runs" --label tarn-agent -- "$build/tarn-agent" mcp)
+printf '%s\n%s\n' "$floor" "$agent"
 if command -v node >/dev/null && command -v npm >/dev/null; then
   if [ ! -d "$root/bench/mcp/node_modules" ]; then
     (cd "$root/bench/mcp" && npm ci --no-audit --no-fund --loglevel=error >/dev/null)
@@ -33,3 +34,6 @@ if command -v node >/dev/null && command -v npm >/dev/null; then
 else
   echo "sdk-node     skipped: node and npm are needed"
 fi
+printf '%s\n%s\n' "$floor" "$agent" | awk '
+  NR == 1 { floor = $2 }
+  NR == 2 { printf "tarn-agent: initialize %.2fx the floor (goal <= 1.5x), %d requests/s (goal >= 50000), peak %.1f MB (goal < 8)\n", $2 / floor, $3, $4 }'

@@ -3,8 +3,13 @@
 // session (ping and tools/list alternating, one request in flight), and the
 // server's peak resident memory. Repeats the whole run and prints medians.
 //
-//   bench_mcp_client [--runs N] [--requests N] [--label TEXT] -- COMMAND [ARG...]
+// Client and server are pinned to one CPU (the server inherits the mask), so
+// the rate measures the work per request rather than cross-core wake-up
+// latency, which varies tenfold from run to run on a busy two-core machine.
+//
+//   bench_mcp_client [--runs N] [--requests N] [--label TEXT] [--no-pin] -- COMMAND [ARG...]
 #include <algorithm>
+#include <sched.h>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -137,6 +142,15 @@ Sample run_once(const std::vector<std::string>& command, long requests) {
     return {initialize_ms, static_cast<double>(requests) / seconds, server.finish()};
 }
 
+void pin_to_current_cpu() {
+    int cpu = sched_getcpu();
+    if (cpu < 0) die("sched_getcpu failed");
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    if (sched_setaffinity(0, sizeof set, &set) != 0) die("sched_setaffinity failed");
+}
+
 template <class T>
 T median(std::vector<T> values) {
     std::sort(values.begin(), values.end());
@@ -148,16 +162,22 @@ T median(std::vector<T> values) {
 int main(int argc, char** argv) {
     long runs = 11, requests = 10000;
     std::string label = "server";
+    bool pin = true;
     int i = 1;
     for (; i < argc && std::string_view(argv[i]) != "--"; ++i) {
         std::string_view option = argv[i];
+        if (option == "--no-pin") {
+            pin = false;
+            continue;
+        }
         if (i + 1 >= argc) die("option " + std::string(option) + " needs a value");
         if (option == "--runs") runs = std::atol(argv[++i]);
         else if (option == "--requests") requests = std::atol(argv[++i]);
         else if (option == "--label") label = argv[++i];
         else die("unknown option " + std::string(option));
     }
-    if (i + 1 >= argc || runs < 1 || requests < 1) die("usage: bench_mcp_client [--runs N] [--requests N] [--label TEXT] -- COMMAND [ARG...]");
+    if (i + 1 >= argc || runs < 1 || requests < 1) die("usage: bench_mcp_client [--runs N] [--requests N] [--label TEXT] [--no-pin] -- COMMAND [ARG...]");
+    if (pin) pin_to_current_cpu();
     std::vector<std::string> command(argv + i + 1, argv + argc);
 
     std::vector<double> initialize_ms, rates;
