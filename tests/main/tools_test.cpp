@@ -131,4 +131,44 @@ TEST(Screening, PrivateQueriesNeverReachTheRegistryTool) {
     EXPECT_EQ(home.calls(), "(none)");
 }
 
+std::string tool_call(int id, const std::string& name, const std::string& arguments) {
+    return R"({"jsonrpc":"2.0","id":)" + std::to_string(id) + R"(,"method":"tools/call","params":{"name":")" + name +
+           R"(","arguments":)" + arguments + "}}\n";
+}
+
+std::string tool_reply(int id, bool is_error, const std::string& text) {
+    return R"({"id":)" + std::to_string(id) + R"(,"jsonrpc":"2.0","result":{"content":[{"text":")" + text +
+           R"(","type":"text"}],"isError":)" + (is_error ? "true" : "false") + "}}\n";
+}
+
+// Arguments at the bound pass unchanged; the registry tool's JSON comes back compact and sorted.
+TEST(Lookups, ReachTheRegistryToolWithExactArguments) {
+    RecordingHome home;
+    std::string longest(4096, 'q');
+    Outcome cli = home.run({"search", longest, "ignored"});
+    EXPECT_EQ(cli.status, 0) << cli.err;
+    EXPECT_EQ(cli.out, R"({"a":")" + longest + R"(","z":[1,2]})" "\n");
+
+    std::string accented;
+    for (int i = 0; i < 2048; ++i) accented += "\xC3\xA9";  // 4096 bytes, 2048 characters
+    Outcome mcp = home.run({"mcp"}, R"({"jsonrpc":"2.0","id":0,"method":"initialize"})" "\n" +
+                                        tool_call(1, "search", R"({"query":")" + accented + R"(","extra":1})") +
+                                        tool_call(2, "inspect", R"({"ref":"orchid@2"})") +
+                                        tool_call(3, "context", R"({"ref":"r","query":"orchid"})") +
+                                        tool_call(4, "share", R"({"digest":""})") +
+                                        tool_call(5, "prepare", R"({"recipe":{}})"));
+    EXPECT_EQ(mcp.status, 0);
+    std::string replies = mcp.out.substr(mcp.out.find('\n') + 1);
+    EXPECT_EQ(replies, tool_reply(1, false, R"({\"a\":\")" + accented + R"(\",\"z\":[1,2]})") +
+                           tool_reply(2, false, R"({\"a\":\"orchid@2\",\"z\":[1,2]})") +
+                           tool_reply(3, false, R"({\"a\":\"r\",\"z\":[1,2]})") +
+                           tool_reply(4, true, "share requires the exact prepared SHA-256 digest") +
+                           tool_reply(5, true,
+                                      "candidate requires only recipe and client_reviewed=true after local "
+                                      "semantic review"));
+    EXPECT_EQ(home.calls(), "search|" + longest + "|--json|--timeout|10s|\nsearch|" + accented +
+                                "|--json|--timeout|10s|\ninspect|orchid@2|--json|--timeout|10s|\n"
+                                "context|r|--json|--timeout|10s|\n");
+}
+
 }  // namespace
