@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <thread>
 #include <utility>
 
 #include "main/fd.hpp"
@@ -26,9 +27,13 @@ CREATE VIRTUAL TABLE IF NOT EXISTS recipe_text USING fts5(
 PRAGMA user_version = 1;
 )sql";
 
+bool busy(sqlite3* db) {
+    int code = sqlite3_extended_errcode(db) & 0xff;
+    return code == SQLITE_BUSY || code == SQLITE_LOCKED;
+}
+
 std::string store_failure(sqlite3* db) {
-    int code = sqlite3_extended_errcode(db);
-    if ((code & 0xff) == SQLITE_BUSY || (code & 0xff) == SQLITE_LOCKED)
+    if (busy(db))
         return "registry store is busy; try again or raise --timeout";
     return std::string("registry store failed: ") + sqlite3_errmsg(db);
 }
@@ -114,6 +119,9 @@ Result<Store> Store::open(const fs::path& path, std::chrono::milliseconds timeou
         return fail(store_failure(db));
     }
     sqlite3_extended_result_codes(db, 1);
+    // Every run is one short process: a checkpoint at each close would double the flushes of a
+    // publication and make every search recreate the WAL. SQLite's automatic checkpoint still bounds the WAL.
+    sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
     sqlite3_busy_timeout(db, static_cast<int>(std::min<long long>(timeout.count(), INT_MAX)));
     return store;
 }
@@ -122,7 +130,7 @@ Result<Store> Store::create(const fs::path& path, std::chrono::milliseconds time
     TRY(make_private_file(path));
     TRY_LET(store, open(path, timeout));
     TRY_LET(ready, store.has_schema());
-    if (!ready) TRY(store.add_schema());
+    if (!ready) TRY(store.add_schema(std::chrono::steady_clock::now() + timeout));
     return store;
 }
 
@@ -142,9 +150,15 @@ Result<bool> Store::has_schema() const {
     return row && stmt.integer(0) >= 1;
 }
 
-Status Store::add_schema() const {
+Status Store::add_schema(std::chrono::steady_clock::time_point deadline) const {
     // The journal mode cannot change inside a transaction; it is set once and persists in the file.
-    TRY(exec("PRAGMA journal_mode = WAL"));
+    // The switch needs the file to itself and SQLite does not wait for that, so wait here.
+    for (;;) {
+        auto switched = exec("PRAGMA journal_mode = WAL");
+        if (switched) break;
+        if (!busy(db_) || std::chrono::steady_clock::now() >= deadline) return switched;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
     TRY_LET(tx, Transaction::begin(*this));
     TRY(exec(schema));
     return tx.commit();

@@ -60,7 +60,7 @@ class Store {
     explicit Store(sqlite3* db) : db_(db) {}
     static Result<Store> open(const fs::path& path, std::chrono::milliseconds timeout);
     Result<bool> has_schema() const;
-    Status add_schema() const;
+    Status add_schema(std::chrono::steady_clock::time_point deadline) const;
 
     sqlite3* db_;
 };
