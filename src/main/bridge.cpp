@@ -84,7 +84,7 @@ Result<Json> run_tool(const App& app, const fs::path& response, std::vector<std:
     if (!out) return fail("cannot open response buffer");
     auto env = with_variables(own_environment(), app.credentials);
     env = with_variables(std::move(env), {{"TARN_URL", app.config.registry}});
-    auto child = Child::spawn(app.config.tarn_bin, args, env, out.get());
+    auto child = Child::spawn(app.config.tarn_bin, std::move(args), std::move(env), out.get());
     if (!child) return fail("could not start trusted tarn CLI");
     out.reset();
     TRY_LET(ended, watch(*child, response));

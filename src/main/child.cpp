@@ -55,15 +55,13 @@ std::vector<char*> pointers(std::vector<std::string>& texts) {
 
 }  // namespace
 
-std::expected<Child, int> Child::spawn(const std::string& program, const std::vector<std::string>& args,
-                                       const std::vector<std::string>& env, int out_fd) {
+std::expected<Child, int> Child::spawn(const std::string& program, std::vector<std::string> args,
+                                       std::vector<std::string> env, int out_fd) {
     SpawnSetup setup(out_fd);
     if (setup.status != 0) return std::unexpected(setup.status);
-    std::vector<std::string> argv_texts{program};
-    argv_texts.insert(argv_texts.end(), args.begin(), args.end());
-    std::vector<std::string> env_texts = env;
-    auto argv = pointers(argv_texts);
-    auto envp = pointers(env_texts);
+    args.insert(args.begin(), program);
+    auto argv = pointers(args);
+    auto envp = pointers(env);
     pid_t pid = -1;
     // glibc reports a failed exec here, not through an exit status of 127.
     int rc = posix_spawn(&pid, program.c_str(), &setup.actions, &setup.attr, argv.data(), envp.data());

@@ -15,8 +15,8 @@ class Child {
     // and error on the null device and standard output on `out_fd`; the child
     // gets default signal dispositions, an empty signal mask and no other
     // descriptor. Failure is the errno value reported by the start.
-    static std::expected<Child, int> spawn(const std::string& program, const std::vector<std::string>& args,
-                                           const std::vector<std::string>& env, int out_fd);
+    static std::expected<Child, int> spawn(const std::string& program, std::vector<std::string> args,
+                                           std::vector<std::string> env, int out_fd);
 
     Child(Child&& other) noexcept : pid_(std::exchange(other.pid_, -1)) {}
     Child& operator=(Child&&) = delete;

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <initializer_list>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -14,10 +15,10 @@ namespace {
 using Names = std::initializer_list<const char*>;
 using Terms = std::vector<std::string>;
 
-constexpr Names recipe_members = {"id",         "version",     "kind",           "title",   "intent",
-                                  "use_when",   "avoid_when",  "ingredients",    "implementation",
-                                  "gotchas",    "dont_overcook", "constraints",  "validation",
-                                  "languages",  "docs"};
+constexpr Names recipe_members = {
+    "id",          "version",        "kind",    "title",         "intent",      "use_when",   "avoid_when",
+    "ingredients", "implementation", "gotchas", "dont_overcook", "constraints", "validation", "languages",
+    "docs"};
 constexpr Names adaptation_members = {"guidance", "runtime_version", "tested"};
 constexpr Names record_members = {"type", "package", "version", "checked_version", "checked_at", "url", "section"};
 
@@ -67,7 +68,8 @@ Status envelope(const Json& candidate) {
 Status required_members(const Terms& terms, const Json& recipe) {
     for (const char* name : {"id", "kind", "title", "intent"}) {
         const std::string* text = string_member(recipe, name);
-        if (!text || trim_white_space(*text).empty()) return fail("id, kind, title and intent must be nonempty strings");
+        if (!text || trim_white_space(*text).empty())
+            return fail("id, kind, title and intent must be nonempty strings");
         TRY(App::text(terms, *text));
     }
     if (!slug(*string_member(recipe, "id"))) return fail("id must be a generic lowercase technical slug");
@@ -131,8 +133,13 @@ Status source_url(const Config& config, const Json& record) {
     std::optional<UrlParts> parts = parse_url(*url);
     if (!parts) return fail("invalid public source URL");
     if (!allowed_source(*parts, config.documentation_hosts))
-        return fail("source URL must use an explicitly allowed public HTTPS documentation host without credentials/query");
-    TRY_LET(decoded, percent_decode(*url));
+        return fail(
+            "source URL must use an explicitly allowed public HTTPS documentation host without credentials/query");
+    // Parsers drop tab, line feed and carriage return anywhere in a URL, so a term split by them is whole again.
+    std::string joined;
+    std::remove_copy_if(url->begin(), url->end(), std::back_inserter(joined),
+                        [](char c) { return c == '\t' || c == '\n' || c == '\r'; });
+    TRY_LET(decoded, percent_decode(joined));
     if (has_private_term(config.private_terms, decoded)) return fail("private identifier in source URL");
     return {};
 }

@@ -6,7 +6,8 @@ namespace {
 
 const char* const refused = "private identifier or invalid text; generalize locally before sharing";
 const char* const pattern = "possible private path, identity or credential; revise locally";
-const char* const m4 = "unsupported recipe metadata; no repository, source artifacts, paths or product metadata allowed";
+const char* const m4 =
+    "unsupported recipe metadata; no repository, source artifacts, paths or product metadata allowed";
 const char* const m5 = "id, kind, title and intent must be nonempty strings";
 const char* const m6 = "id must be a generic lowercase technical slug";
 const char* const m7 = "positive integer version required";
@@ -22,8 +23,8 @@ App app() {
     App a;
     a.config.mode = "manual";
     a.config.private_terms = {"orchid"};
-    a.config.documentation_hosts = {"go.dev", "pkg.go.dev", "doc.rust-lang.org", "docs.rs", "www.postgresql.org",
-                                    "docs.python.org"};
+    a.config.documentation_hosts = {"go.dev",  "pkg.go.dev",         "doc.rust-lang.org",
+                                    "docs.rs", "www.postgresql.org", "docs.python.org"};
     return a;
 }
 
@@ -200,6 +201,10 @@ TEST(Recipe, SourceUrlRule) {
     }
     EXPECT_EQ(edit("/recipe/docs/0/url", "\"https://docs.python.org/%6Frchid\""), "private identifier in source URL");
     EXPECT_EQ(edit("/recipe/docs/0/url", "\"https://docs.python.org/ORCHID\""), "private identifier in source URL");
+    // The parser drops tab and line breaks, so they cannot hide a term.
+    EXPECT_EQ(edit("/recipe/docs/0/url", "\"https://docs.python.org/or\\nc\\thi\\rd\""),
+              "private identifier in source URL");
+    EXPECT_EQ(edit("/recipe/docs/0/url", "\"https://docs.python.org/or%0Achid\""), "");
     EXPECT_EQ(edit("/recipe/docs/0/url", "\"https://docs.python.org/%zz\""), "invalid URL encoding");
     EXPECT_EQ(edit("/recipe/docs/0/url", "\"https://docs.python.org/%ff\""), "invalid URL text");
     EXPECT_EQ(edit("/recipe/docs/0/url", "\"https://docs.python.org/%6F%zz\""), "invalid URL encoding");

@@ -54,6 +54,9 @@ TEST(Screen, PrivateTermsMatchInAnyLetterCase) {
     EXPECT_EQ(screen("\xD0\x9E\xD0\xA0\xD0\xA5", {"\xD0\xBE\xD1\x80\xD1\x85"}), refused);  // ОРХ / орх
     EXPECT_EQ(screen("\xCE\xA3\xCE\x9F\xCE\xA6\xCE\x86", {"\xCF\x83\xCE\xBF\xCF\x86\xCE\xAC"}), refused);  // ΣΟΦΆ
     EXPECT_EQ(screen("izmir", {"\xC4\xB0zmir"}), "");
+    // U+212A KELVIN SIGN lowercases to ASCII k: ASCII text and non-ASCII term fold alike.
+    EXPECT_EQ(screen("bulk", {"\xE2\x84\xAA"}), refused);
+    EXPECT_EQ(screen("bul\xE2\x84\xAA", {"K"}), refused);
 }
 
 TEST(Screen, TermsAreNotTrimmed) {
