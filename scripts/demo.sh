@@ -6,11 +6,11 @@
 set -uo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build=${TARN_BUILD_DIR:-$root/build}
+build=${BUILD_DIR:-$root/build}
 agent=$build/tarn-agent
 tarn=$build/tarn
 candidate=$root/examples/candidate.json
-query="atomic rename"
+query="jittered backoff"
 token=tl_demo_token_not_secret
 
 for program in "$agent" "$tarn"; do

@@ -8,7 +8,7 @@ packages=(
   nlohmann-json3-dev libtomlplusplus-dev libicu-dev libssl-dev libsqlite3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   librust-url-dev cargo rustc
-  clang libclang-rt-dev
+  clang-19 libclang-rt-19-dev
   nodejs npm
   hyperfine time
 )

@@ -56,7 +56,10 @@ Status dispatch(const App& app, const std::vector<std::string>& args) {
         if (args.size() < 2) return fail("digest required");
         return print(app.share(args[1]));
     }
-    if (word == "mode") return print(set_mode(app, args));
+    if (word == "mode") {
+        if (args.size() < 2) return fail("mode manual|hook required");
+        return print(set_mode(app, args));
+    }
     if (word == "hook") return print(hook_drain(app));
     if (word == "mcp") return mcp(app);
     return fail("unknown command; use help");

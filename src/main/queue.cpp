@@ -1,11 +1,14 @@
 #include "main/queue.hpp"
 
 #include <openssl/sha.h>
+#include <sys/stat.h>
 
 #include "main/app.hpp"
+#include "main/private_files.hpp"
 
-std::string digest(const Json& value) {
-    std::string bytes = compact(value);
+namespace {
+
+std::string sha256_hex(std::string_view bytes) {
     unsigned char hash[SHA256_DIGEST_LENGTH];
     SHA256(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), hash);
     static constexpr char hex[] = "0123456789abcdef";
@@ -17,4 +20,22 @@ std::string digest(const Json& value) {
     return out;
 }
 
-Result<Json> App::prepare(const Json&) const { return fail("command not available in this build"); }
+}  // namespace
+
+std::string digest(const Json& value) { return sha256_hex(compact(value)); }
+
+Result<Json> App::prepare(const Json& candidate) const {
+    TRY_LET(recipe, this->recipe(candidate));
+    // The file holds exactly the hashed bytes, so its SHA-256 is its name.
+    std::string bytes = compact(recipe);
+    std::string name = sha256_hex(bytes);
+    fs::path path = queue / (name + ".json");
+    // An existing entry means already queued: it is neither read nor rewritten.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) TRY(durable_write(path, bytes));
+    return Json{{"digest", name},
+                {"mode", config.mode},
+                {"privacy", "client-reviewed; checks do not prove anonymity"},
+                {"recipe", std::move(recipe)},
+                {"status", "prepared"}};
+}

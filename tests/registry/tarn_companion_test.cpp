@@ -33,11 +33,11 @@ TEST_F(Companion, SharedRecipeIsFoundAndInspectedThroughTheRegistryTool) {
 
     auto shared = parse(step({"share", digest}));
     if (!shared) GTEST_SKIP() << "share is not built yet";
-    EXPECT_EQ((*shared)["result"], (Json{{"ref", "python/atomic-file-replace@1"}, {"status", "published"}}));
+    EXPECT_EQ((*shared)["result"], (Json{{"ref", "retry/jittered-exponential-backoff@1"}, {"status", "published"}}));
     EXPECT_EQ((*shared)["status"], "shared");
 
     // The registry tool kept it under the configured origin, as published by the companion.
-    auto direct = run_program(TARN_REGISTRY_BIN, {"inspect", "python/atomic-file-replace"},
+    auto direct = run_program(TARN_REGISTRY_BIN, {"inspect", "retry/jittered-exponential-backoff"},
                               {{"TARN_REGISTRY_DB", agent.env["TARN_REGISTRY_DB"]},
                                {"TARN_URL", "https://registry.example/"}});
     ASSERT_EQ(direct.status, 0) << direct.err;
@@ -45,10 +45,10 @@ TEST_F(Companion, SharedRecipeIsFoundAndInspectedThroughTheRegistryTool) {
     ASSERT_TRUE(stored);
     EXPECT_EQ((*stored)["status"], "generated");
 
-    auto found = step({"search", "atomic rename"});
+    auto found = step({"search", "jittered backoff"});
     if (found.empty()) GTEST_SKIP() << "search is not built yet";
-    EXPECT_NE(found.find("python/atomic-file-replace@1"), std::string::npos) << found;
-    auto inspected = step({"inspect", "python/atomic-file-replace@1"});
+    EXPECT_NE(found.find("retry/jittered-exponential-backoff@1"), std::string::npos) << found;
+    auto inspected = step({"inspect", "retry/jittered-exponential-backoff@1"});
     EXPECT_NE(inspected.find("https://registry.example"), std::string::npos) << inspected;
 }
 

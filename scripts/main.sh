@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Builds everything and runs the end-to-end demo in a throw-away home.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+bash "$root/scripts/build.sh"
+if [ -f "$root/scripts/demo.sh" ]; then
+  exec bash "$root/scripts/demo.sh"
+fi
+"${BUILD_DIR:-$root/build}/tarn-agent"

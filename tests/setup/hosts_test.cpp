@@ -1,0 +1,124 @@
+#include "setup/hosts.hpp"
+
+#include <gtest/gtest.h>
+
+#include "main/json.hpp"
+#include "support/process.hpp"
+
+namespace {
+
+const fs::path exe = "/home/ana/.local/bin/tarn-agent";
+const fs::path cfg = "/home/ana/.config/tarn-agent/config.json";
+
+const std::string tables =
+    "[mcp_servers.tarn]\n"
+    "command = \"/home/ana/.local/bin/tarn-agent\"\n"
+    "args = [\"mcp\"]\n"
+    "\n"
+    "[mcp_servers.tarn.env]\n"
+    "TARN_AGENT_CONFIG = \"/home/ana/.config/tarn-agent/config.json\"\n";
+
+const std::string inline_entry =
+    "tarn = { command = \"/home/ana/.local/bin/tarn-agent\", args = [\"mcp\"], env = { TARN_AGENT_CONFIG = "
+    "\"/home/ana/.config/tarn-agent/config.json\" } }";
+
+std::string codex(std::string_view text, const fs::path& e = exe, const fs::path& c = cfg) {
+    auto r = codex_settings(text, e, c);
+    if (!r) return "error: " + r.error();
+    return r->value_or("unchanged");
+}
+
+std::string claude(const std::optional<std::string>& bytes) {
+    auto r = claude_settings(bytes, exe, cfg);
+    if (!r) return "error: " + r.error();
+    return r->value_or("unchanged");
+}
+
+TEST(CodexSettings, AppendsTablesAndKeepsEveryExistingByte) {
+    EXPECT_EQ(codex(""), "[mcp_servers]\n" + tables);
+    std::string doc =
+        "# my settings\nmodel = \"o3\"  # inline comment\n\n[mcp_servers.docs]\ncommand = \"docs\"\n"
+        "args = [ 'serve' ]\n";
+    EXPECT_EQ(codex(doc), doc + "\n" + tables);
+    EXPECT_EQ(codex("[mcp_servers]\n# none yet"), "[mcp_servers]\n# none yet\n\n" + tables);
+    // Dotted keys make the table too; the sub-table header is still allowed after them.
+    EXPECT_EQ(codex("mcp_servers.docs.command = \"d\"\n"), "mcp_servers.docs.command = \"d\"\n\n" + tables);
+}
+
+TEST(CodexSettings, SplicesIntoAnInlineTable) {
+    EXPECT_EQ(codex("mcp_servers = {}\n"), "mcp_servers = { " + inline_entry + "}\n");
+    // Columns count code points: the non-ASCII bytes before the brace must not shift the splice.
+    EXPECT_EQ(codex("mcp_servers = { \"ü\" = { command = \"é–\" } }  # x\n"),
+              "mcp_servers = { \"ü\" = { command = \"é–\" }, " + inline_entry + " }  # x\n");
+}
+
+TEST(CodexSettings, RecognisesAnExistingTarn) {
+    std::string installed = "[mcp_servers.tarn]\ncommand = \"/home/ana/.local/bin/tarn-agent\"\nargs = [\"mcp\"]\n"
+                            "startup_timeout_sec = 20\nenv = { TARN_AGENT_CONFIG = "
+                            "\"/home/ana/.config/tarn-agent/config.json\", EXTRA = \"1\" }\n";
+    EXPECT_EQ(codex(installed), "unchanged");
+    EXPECT_EQ(codex("mcp_servers = { " + inline_entry + " }\n"), "unchanged");
+    const std::string conflict = "error: existing Codex tarn registration conflicts; unchanged";
+    EXPECT_EQ(codex("[mcp_servers.tarn]\ncommand = \"/home/ana/.local/bin/tarn-agent\"\nargs = [\"mcp\", \"x\"]\n"
+                    "env = { TARN_AGENT_CONFIG = \"/home/ana/.config/tarn-agent/config.json\" }\n"),
+              conflict);
+    EXPECT_EQ(codex("[mcp_servers.tarn]\ncommand = \"/elsewhere\"\nargs = [\"mcp\"]\n"), conflict);
+    EXPECT_EQ(codex("[mcp_servers]\ntarn = \"on\"\n"), conflict);
+}
+
+TEST(CodexSettings, RefusesWhatItCannotEditSafely) {
+    EXPECT_EQ(codex("[[mcp_servers]]\ncommand = \"x\"\n"), "error: invalid Codex MCP table");
+    EXPECT_EQ(codex("mcp_servers = 3\n"), "error: invalid Codex MCP table");
+    EXPECT_EQ(codex("title = \"\xff\"\n"), "error: invalid Codex config");
+    EXPECT_EQ(codex("[mcp_servers\n"), "error: invalid Codex TOML; unchanged");
+    EXPECT_EQ(codex("", "/home/\xfe/bin/tarn-agent"), "error: invalid executable path");
+    EXPECT_EQ(codex("", exe, "/home/\xfe/config.json"), "error: invalid config path");
+}
+
+TEST(CodexSettings, EscapesPathsAsBasicStrings) {
+    auto text = codex("", "/h/a \"q\" \\b\t`/tarn-agent", "/h/\x7f/c.json");
+    EXPECT_NE(text.find("command = \"/h/a \\\"q\\\" \\\\b\\u0009`/tarn-agent\"\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("TARN_AGENT_CONFIG = \"/h/\\u007F/c.json\"\n"), std::string::npos) << text;
+}
+
+TEST(ClaudeSettings, MergesTheServerAndSortsMembers) {
+    Json tarn = {{"type", "stdio"},
+                 {"command", exe.string()},
+                 {"args", {"mcp"}},
+                 {"env", {{"TARN_AGENT_CONFIG", cfg.string()}}}};
+    EXPECT_EQ(claude(std::nullopt), pretty({{"mcpServers", {{"tarn", tarn}}}}));
+    std::string doc = R"({"zeta": {"b": [1, 2.5, null], "a": true}, "mcpServers": {"docs": {"command": "d"}},
+                         "alpha": "x"})";
+    Json expected = Json::parse(doc);
+    expected["mcpServers"]["tarn"] = tarn;
+    EXPECT_EQ(claude(doc), pretty(expected));
+    EXPECT_EQ(claude(R"({"mcpServers":{"tarn":{"env":{"TARN_AGENT_CONFIG":")" + cfg.string() +
+                     R"("},"args":["mcp"],"command":")" + exe.string() + R"(","type":"stdio"}}})"),
+              "unchanged");
+    EXPECT_EQ(claude(R"({"mcpServers":{"tarn":{"type":"stdio","command":")" + exe.string() +
+                     R"(","args":["mcp"],"env":{"TARN_AGENT_CONFIG":")" + cfg.string() + R"(","X":"1"}}}})"),
+              "error: existing Claude tarn registration conflicts; unchanged");
+}
+
+TEST(ClaudeSettings, RefusesDocumentsOfAnotherShape) {
+    EXPECT_EQ(claude(""), "error: invalid JSON");
+    EXPECT_EQ(claude("[]"), "error: invalid Claude configuration");
+    EXPECT_EQ(claude(R"({"mcpServers": []})"), "error: invalid Claude MCP configuration");
+}
+
+TEST(PlanHost, PlansSkillThenRegistrationInSelectionOrder) {
+    TempDir t;
+    HostInputs in{t.path(), t / ".local/bin/tarn-agent", t / ".config/tarn-agent/config.json", "skill\n"};
+    Plan plan;
+    for (auto name : {"codex", "claude", "none", "pi"}) ASSERT_TRUE(plan_host(name, in, plan));
+    std::vector<fs::path> paths;
+    for (auto& change : plan) paths.push_back(change.path);
+    EXPECT_EQ(paths, (std::vector<fs::path>{t / ".agents/skills/tl/SKILL.md", t / ".codex/config.toml",
+                                            t / ".claude/skills/tl/SKILL.md", t / ".claude.json",
+                                            t / ".pi/agent/skills/tl/SKILL.md", t / ".pi/agent/extensions/tarn.ts"}));
+    write_file(t / ".pi/agent/extensions/tarn.ts", "// older adapter\n");
+    EXPECT_EQ(plan_host("pi", in, plan).error(),
+              "existing file conflicts; left unchanged: " + (t / ".pi/agent/extensions/tarn.ts").string());
+}
+
+}  // namespace
