@@ -46,10 +46,12 @@ const std::string* string_member(const Json& arguments, const char* member) {
     return it->get_ptr<const std::string*>();
 }
 
-// A leading "-" could be taken for an option of the registry tool.
+// A leading "-" could be taken for an option of the registry tool, and a NUL
+// would cut the argument short on its way to it.
 Result<std::string> bounded_argument(const Json& arguments, const char* member) {
     const std::string* text = string_member(arguments, member);
-    if (!text || text->empty() || text->size() > argument_limit || text->front() == '-')
+    if (!text || text->empty() || text->size() > argument_limit || text->front() == '-' ||
+        text->find('\0') != std::string::npos)
         return fail("bounded query/ref required");
     return *text;
 }

@@ -67,7 +67,7 @@ TEST_F(Call, LookupsNeedABoundedStringNotStartingWithHyphen) {
     for (std::string name : {"search", "inspect", "context"}) {
         std::string member = name == "search" ? "query" : "ref";
         for (std::string arguments :
-             {"{\"" + member + "\":\"\"}", "{\"" + member + "\":\"-x\"}", "{\"" + member + "\":\"-\"}",
+             {"{\"" + member + "\":\"\"}", "{\"" + member + "\":\"-x\"}", "{\"" + member + "\":\"a\\u0000-x\"}", "{\"" + member + "\":\"-\"}",
               "{\"" + member + "\":42}", "{\"" + member + "\":null}", std::string("null"), std::string("{}"),
               std::string("[\"retry\"]"), "{\"" + member + "\":\"" + too_long + "\"}",
               "{\"" + member + "\":\"" + multibyte_too_long + "\"}",
