@@ -120,6 +120,29 @@ TEST(Fault, UnwritableStandardOutputIsOneMessageNeverADeathBySignal) {
     std::cout << "[figures] closed or broken standard output: " << cases << " runs, each 'stdout unavailable'\n";
 }
 
+TEST(Fault, ClosedStandardStreamsAreNeverTakenForAQueueFile) {
+    // A host may start the hook with its standard streams closed: the next file opened must
+    // not become one of them, or the tool's answer would go where its input should come from.
+    PublishHome h(R"({"mode":"hook"})");
+    std::string first = h.prepare(1), second = h.prepare(2);
+    Launch hook = agent(h, {"hook"});
+    hook.stdin_closed = hook.stderr_closed = true;
+    auto shared = [](const std::string& d) { return R"({"digest":")" + d + R"(","result":{"ok":true},"status":"shared"})"; };
+    EXPECT_EQ(launch(hook).out, "{\"outcomes\":[" + shared(std::min(first, second)) + "," +
+                                    shared(std::max(first, second)) + "],\"status\":\"processed\"}\n");
+    Launch share = agent(h, {"share", first});
+    share.stdin_closed = true;
+    EXPECT_EQ(launch(share).out, R"({"digest":")" + first + R"(","status":"already_shared"})" "\n");
+    for (const auto& d : {first, second}) EXPECT_EQ(read_file(h.file(d, ".receipt")), "published\n");
+    Launch prepare = agent(h, {"prepare"});
+    prepare.stdin_closed = true;
+    expect_failure(launch(prepare), "stdin unavailable");
+    prepare.out = Stdout::Closed;
+    prepare.input = candidate_text(3);
+    prepare.stdin_closed = false;
+    expect_failure(launch(prepare), "stdout unavailable");
+}
+
 TEST(Fault, QueueVanishedReplacedOrUnlistable) {
     PublishHome h(R"({"mode":"hook"})");
     std::string digest = h.prepare(1);

@@ -19,6 +19,7 @@ struct Launch {
     std::map<std::string, std::string> env;
     std::optional<std::string> input;  // nullopt: /dev/null
     Stdout out = Stdout::File;
+    bool stdin_closed = false, stderr_closed = false;
     std::optional<rlim_t> file_size_limit;  // with SIGXFSZ ignored, so a write fails instead
     bool as_nobody = false;
 };
@@ -116,6 +117,8 @@ class Starter {
             ::dup2(p[1], 1);
             if (p[1] != 1) ::close(p[1]);
         }
+        if (l.stdin_closed) ::close(0);
+        if (l.stderr_closed) ::close(2);
         if (l.file_size_limit) {
             struct sigaction ignore {};
             ignore.sa_handler = SIG_IGN;
