@@ -1,7 +1,6 @@
 #include "main/app.hpp"
 
 #include <algorithm>
-#include <cerrno>
 #include <sys/stat.h>
 
 #include "main/private_files.hpp"
@@ -39,10 +38,7 @@ Status check_contribution(const Config& config) {
 Result<fs::path> prepare_queue(const fs::path& config_path) {
     fs::path queue = config_path.parent_path() / "tarn-agent-queue";
     struct stat st {};
-    // Another process creating it at the same moment is no failure: what it
-    // made is judged below like an entry that was there before.
-    auto examinable = [&] { return ::stat(queue.c_str(), &st) == 0; };
-    if (!examinable() && ::mkdir(queue.c_str(), 0700) != 0 && !(errno == EEXIST && examinable()))
+    if (::stat(queue.c_str(), &st) != 0 && ::mkdir(queue.c_str(), 0700) != 0)
         return fail("cannot create private queue");
     if (::lstat(queue.c_str(), &st) != 0) return fail("queue unavailable");
     if (!S_ISDIR(st.st_mode)) return fail("queue must be a private directory");

@@ -46,21 +46,6 @@ TEST(Race, SixteenPreparesOfOneCandidateWriteOneFile) {
               << " lost the exclusive creation, one file per round\n";
 }
 
-TEST(Race, FirstUseCreatesTheQueueOnceForEveryone) {
-    int attempts = 0;
-    for (int round = 0; round < 3; ++round) {
-        AgentHome h;
-        Starter starter;
-        for (int i = 0; i < 16; ++i) starter.add(agent(h, {"hook"}));
-        for (const Outcome& o : starter.wait_all()) {
-            ++attempts;
-            EXPECT_EQ(o.out, "{\"shared\":0,\"status\":\"disabled\"}\n") << o.err;
-        }
-        EXPECT_EQ(file_mode(h.queue), 0700u);
-    }
-    std::cout << "[figures] first use: " << attempts << " runs on fresh homes, each built the queue or found it\n";
-}
-
 TEST(Race, HookRunsAndSharesPublishEachDigestOnce) {
     PublishHome h(R"({"mode":"hook"})");
     std::vector<std::string> digests;
