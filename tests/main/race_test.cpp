@@ -46,6 +46,29 @@ TEST(Race, SixteenPreparesOfOneCandidateWriteOneFile) {
               << " lost the exclusive creation, one file per round\n";
 }
 
+TEST(Race, FirstUseCreatesTheQueueOnce) {
+    // Processes that find the queue missing at the same moment: the creator and
+    // those that came after it proceed, a loser of the creation says so, and the
+    // queue is whole for the next run.
+    int attempts = 0, lost = 0;
+    for (int round = 0; round < 3; ++round) {
+        AgentHome h;
+        Starter starter;
+        for (int i = 0; i < 16; ++i) starter.add(agent(h, {"hook"}));
+        for (const Outcome& o : starter.wait_all()) {
+            ++attempts;
+            lost += o.status != 0;
+            if (o.status == 0)
+                EXPECT_EQ(o.out, "{\"shared\":0,\"status\":\"disabled\"}\n") << o.err;
+            else
+                EXPECT_EQ(o.err, "tarn-agent: cannot create private queue\n");
+        }
+        EXPECT_EQ(file_mode(h.queue), 0700u);
+        EXPECT_EQ(h.run({"hook"}).status, 0) << "a later run finds the queue";
+    }
+    std::cout << "[figures] first use: " << attempts << " runs on fresh homes, " << lost << " lost the creation race\n";
+}
+
 TEST(Race, HookRunsAndSharesPublishEachDigestOnce) {
     PublishHome h(R"({"mode":"hook"})");
     std::vector<std::string> digests;
