@@ -11,29 +11,13 @@
 #include "main/child.hpp"
 #include "main/fd.hpp"
 #include "main/private_files.hpp"
+#include "main/stamp.hpp"
 
 extern char** environ;
 
 namespace {
 
-// The wall clock in nanoseconds needs more than 64 bits to never overflow.
-__extension__ typedef unsigned __int128 u128;
-
-std::string decimal(u128 n) {
-    std::string digits;
-    do {
-        digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(n % 10)));
-        n /= 10;
-    } while (n != 0);
-    return digits;
-}
-
-fs::path response_path(const fs::path& queue) {
-    timespec now {};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    u128 ns = static_cast<u128>(now.tv_sec) * 1'000'000'000u + static_cast<u128>(now.tv_nsec);
-    return queue / ("call-" + std::to_string(::getpid()) + "-" + decimal(ns));
-}
+fs::path response_path(const fs::path& queue) { return queue / ("call-" + process_stamp()); }
 
 // Removes the response file however the call ends.
 struct RemoveOnExit {

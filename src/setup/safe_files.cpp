@@ -8,30 +8,10 @@
 
 #include "main/fd.hpp"
 #include "main/private_files.hpp"
+#include "main/stamp.hpp"
 #include "main/unicode.hpp"
 
 namespace {
-
-// Nanoseconds since the epoch need more than 64 bits after 2554.
-__extension__ typedef unsigned __int128 Nanoseconds;
-
-std::string decimal(Nanoseconds n) {
-    std::string digits;
-    do {
-        digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(n % 10)));
-        n /= 10;
-    } while (n != 0);
-    return digits;
-}
-
-// "<pid>-<ns>": unique per process and moment. A clock before the epoch counts as the epoch.
-std::string stamp() {
-    struct timespec now {};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    Nanoseconds ns = now.tv_sec < 0 ? 0 : static_cast<Nanoseconds>(now.tv_sec) * 1000000000u +
-                                              static_cast<Nanoseconds>(now.tv_nsec);
-    return std::to_string(::getpid()) + "-" + decimal(ns);
-}
 
 bool has_parent(const fs::path& path) { return path.has_relative_path() && !path.parent_path().empty(); }
 
@@ -113,7 +93,7 @@ Status atomic(const fs::path& path, std::string_view bytes, bool executable) {
     if (!has_parent(path)) return fail("missing parent");
     fs::path parent = path.parent_path();
     TRY(dir(parent));
-    fs::path temporary = parent / (".tarn-install-" + stamp());
+    fs::path temporary = parent / (".tarn-install-" + process_stamp());
     TRY(private_write(temporary, bytes));
     if (executable && ::chmod(temporary.c_str(), 0700) != 0) return fail("cannot set executable permissions");
     if (::rename(temporary.c_str(), path.c_str()) != 0) return fail("cannot commit installation file");
@@ -140,7 +120,7 @@ Status commit(const Plan& plan, const fs::path& home) {
         TRY_LET(current, existing(change.path));
         if (current != change.previous) return fail("configuration changed during installation; retry");
     }
-    fs::path backups = home / ".config/tarn-agent/backups" / stamp();
+    fs::path backups = home / ".config/tarn-agent/backups" / process_stamp();
     for (std::size_t j = 0; j < plan.size(); ++j) {
         const Change& change = plan[j];
         if (change.previous) TRY(atomic(backups / std::to_string(j), *change.previous, false));
