@@ -11,15 +11,6 @@ namespace {
 constexpr const char* registry_failed =
     "tarn-agent: registry operation failed; check credentials, recipe validity and connectivity\n";
 
-Launch agent(const AgentHome& h, std::vector<std::string> args, std::optional<std::string> input = {}) {
-    args.insert(args.begin(), TARN_AGENT_BIN);
-    Launch l;
-    l.args = std::move(args);
-    l.env = h.env;
-    l.input = std::move(input);
-    return l;
-}
-
 Outcome launch(const Launch& l) {
     Starter starter;
     starter.add(l);

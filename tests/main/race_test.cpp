@@ -10,15 +10,6 @@ namespace {
 
 constexpr const char* exists_already = "tarn-agent: cannot exclusively create private artifact\n";
 
-Launch agent(const AgentHome& h, std::vector<std::string> args, std::optional<std::string> input = {}) {
-    args.insert(args.begin(), TARN_AGENT_BIN);
-    Launch l;
-    l.args = std::move(args);
-    l.env = h.env;
-    l.input = std::move(input);
-    return l;
-}
-
 bool refused(const Outcome& o, const char* err) { return o.status == 1 && o.out.empty() && o.err == err; }
 
 TEST(Race, SixteenPreparesOfOneCandidateWriteOneFile) {

@@ -152,3 +152,13 @@ class Starter {
     fs::path scratch_ = scratch_dir_.path();
     std::vector<Child> children_;
 };
+
+// tarn-agent with these arguments in the home's environment.
+inline Launch agent(const AgentHome& h, std::vector<std::string> args, std::optional<std::string> input = {}) {
+    args.insert(args.begin(), TARN_AGENT_BIN);
+    Launch l;
+    l.args = std::move(args);
+    l.env = h.env;
+    l.input = std::move(input);
+    return l;
+}
