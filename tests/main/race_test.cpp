@@ -101,6 +101,7 @@ TEST(Race, HookRunsAndSharesPublishEachDigestOnce) {
 
 TEST(Race, ConcurrentModeSwitchesAlwaysLeaveACompleteConfiguration) {
     AgentHome h;
+    ASSERT_EQ(h.run({"hook"}).status, 0);  // the queue exists, as after any first use
     Json original = parse(read_file(h.config)).value();
     Starter starter;
     for (int i = 0; i < 16; ++i) starter.add(agent(h, {"mode", i % 2 ? "hook" : "manual"}));
