@@ -1,6 +1,8 @@
 // The process entry: one command per process, one exit point.
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -65,6 +67,17 @@ Status dispatch(const App& app, const std::vector<std::string>& args) {
     return fail("unknown command; use help");
 }
 
+// A closed standard stream would be handed to the next file opened, and a
+// queue or response file could then be taken for one: the registry tool's
+// answer would go to the null device meant for its input. Each closed one is
+// held by the null device opened the wrong way round, so using it still fails
+// as a closed stream does ("stdin unavailable", "stdout unavailable").
+void hold_closed_standard_streams() {
+    for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO})
+        if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF)
+            (void)::open("/dev/null", (fd == STDIN_FILENO ? O_WRONLY : O_RDONLY) | O_CLOEXEC);
+}
+
 Status run(int argc, char** argv) {
     std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     if (args.empty()) args.emplace_back("help");
@@ -79,6 +92,7 @@ Status run(int argc, char** argv) {
 int main(int argc, char** argv) {
     // A closed pipe must surface as a write error, not end the process silently.
     std::signal(SIGPIPE, SIG_IGN);
+    hold_closed_standard_streams();
     Status outcome = [&]() -> Status {
         try {
             return run(argc, argv);

@@ -1,5 +1,9 @@
 #include "main/queue.hpp"
 
+// The one-shot and EVP digests of OpenSSL 3 first load the provider machinery
+// and read openssl.cnf, millions of instructions in a process that hashes one
+// small file; the low-level interface hashes directly.
+#define OPENSSL_API_COMPAT 10101
 #include <openssl/sha.h>
 #include <sys/stat.h>
 
@@ -10,7 +14,10 @@ namespace {
 
 std::string sha256_hex(std::string_view bytes) {
     unsigned char hash[SHA256_DIGEST_LENGTH];
-    SHA256(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), hash);
+    SHA256_CTX context;
+    SHA256_Init(&context);
+    SHA256_Update(&context, bytes.data(), bytes.size());
+    SHA256_Final(hash, &context);
     static constexpr char hex[] = "0123456789abcdef";
     std::string out;
     for (unsigned char b : hash) {

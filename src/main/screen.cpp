@@ -16,31 +16,12 @@ constexpr std::string_view patterns[] = {
 
 bool contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
 
-bool ascii(std::string_view text) {
-    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
-// ICU's full lowercase mapping; most texts are ASCII, where it is plain A-Z -> a-z
-// and much cheaper done here. Invalid UTF-8 cannot be folded.
-std::optional<std::string> fold(std::string_view text) {
-    // ICU passes ill-formed bytes through unchanged, so they are refused before folding.
-    if (!ascii(text)) return valid_utf8(text) ? lowercase(text) : std::nullopt;
-    std::string out(text);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
-
 // Tab and line feed are the only control characters a text may hold; invalid UTF-8 is refused alike.
-bool refused_characters(std::string_view text) {
-    if (!ascii(text)) return !valid_utf8(text) || has_refused_control(text);
-    return std::any_of(text.begin(), text.end(),
-                       [](char c) { return (c < 0x20 && c != '\t' && c != '\n') || c == 0x7f; });
-}
+bool refused_characters(std::string_view text) { return !valid_utf8(text) || has_refused_control(text); }
 
 bool has_term(const std::vector<std::string>& private_terms, std::string_view folded) {
     return std::any_of(private_terms.begin(), private_terms.end(), [&](const std::string& term) {
-        std::optional<std::string> folded_term = fold(term);
+        std::optional<std::string> folded_term = lowercase(term);
         return !folded_term || contains(folded, *folded_term);
     });
 }
@@ -55,14 +36,14 @@ int hex_value(char c) {
 }  // namespace
 
 bool has_private_term(const std::vector<std::string>& private_terms, std::string_view text) {
-    std::optional<std::string> folded = fold(text);
+    std::optional<std::string> folded = lowercase(text);
     return !folded || has_term(private_terms, *folded);
 }
 
 Status App::text(const std::vector<std::string>& private_terms, std::string_view text) {
     static constexpr std::string_view refused = "private identifier or invalid text; generalize locally before sharing";
     if (text.size() > text_limit || refused_characters(text)) return fail(std::string(refused));
-    std::optional<std::string> folded = fold(text);
+    std::optional<std::string> folded = lowercase(text);
     if (!folded || has_term(private_terms, *folded)) return fail(std::string(refused));
     if (std::any_of(std::begin(patterns), std::end(patterns), [&](auto p) { return contains(*folded, p); }))
         return fail("possible private path, identity or credential; revise locally");

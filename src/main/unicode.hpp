@@ -5,7 +5,8 @@
 
 bool valid_utf8(std::string_view text);
 
-// The full default lowercase mapping of valid UTF-8 text; nullopt if ICU fails.
+// The full default lowercase mapping; nullopt for invalid UTF-8 or when ICU
+// cannot be loaded, so that callers fail closed.
 std::optional<std::string> lowercase(std::string_view text);
 
 // True when the text holds a character of the control category other than tab and line feed.

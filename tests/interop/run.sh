@@ -8,8 +8,9 @@ if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
   echo "SKIPPED: node and npm are needed for $(basename "$script")"
   exit 77
 fi
-if [ ! -d "$dir/node_modules" ]; then
-  (cd "$dir" && npm ci --no-audit --no-fund --loglevel=error)
-fi
+# Several checks share one package folder and CTest runs them in parallel:
+# one installs while the others wait.
 cd "$dir"
+flock . bash -c '[ -d node_modules ] || npm ci --no-audit --no-fund --loglevel=error' 2>&1 \
+  || { echo "npm ci failed in $dir"; exit 1; }
 exec node "$script"
