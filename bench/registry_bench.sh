@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Wall time of `tarn publish` and `tarn search` on a store of generated recipes.
-# Usage: bench/registry_bench.sh [build/tarn] [count]   (default count 10000)
+# Usage: bench/registry_bench.sh [build/tarn] [count] [keep-dir]   (default count 10000)
+# With keep-dir the generated store is moved there at the end, for further measurements.
 set -euo pipefail
 tarn=$(realpath "${1:-build/tarn}")
 count=${2:-10000}
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+keep=${3:-}
+trap '[ -n "$keep" ] && mv "$work" "$keep"; rm -rf "$work"' EXIT
 export TARN_REGISTRY_DB=$work/registry.sqlite3 TARN_URL=https://bench.example/ TARN_TOKEN=tl_bench
 
 words=(retry backoff jitter timeout deadline cache eviction index vacuum migration schema lock mutex channel

@@ -41,9 +41,11 @@ summary=()
 out=""
 err=""
 
+# Long members are shortened by the jq filter in $view (when jq is there); the rest is shown in full.
+view=.
 pretty() {
   if command -v jq >/dev/null 2>&1; then
-    jq . 2>/dev/null || cat
+    jq "$view" 2>/dev/null || cat
   elif command -v python3 >/dev/null 2>&1; then
     python3 -c '
 import json, sys
@@ -122,7 +124,9 @@ echo
 
 step "2. Prepare examples/candidate.json (validate, screen, queue)"
 digest=""
+view='.recipe |= "\(.id) v\(.version): \(.title) (in full under step 5)"'
 if run "tarn-agent prepare < examples/candidate.json" "$candidate" "$agent" prepare; then
+  view=.
   digest=$(first digest)
   [ -n "$digest" ] || failed prepare
   summary+=("prepare: ok ($digest)")
@@ -202,6 +206,7 @@ cat >"$demo/mcp.in" <<EOF
 EOF
 printf '\n(the four lines sent to the server)\n'
 cat "$demo/mcp.in"
+view='if .result.tools then .result.tools |= map(.name) else . end'
 if run "tarn-agent mcp < mcp.in" "$demo/mcp.in" "$agent" mcp; then
   [ "$(grep -c '"jsonrpc":"2.0"' <<<"$out")" -ge 3 ] || failed "mcp answers three requests"
   summary+=("mcp: ok")

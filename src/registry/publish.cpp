@@ -119,5 +119,6 @@ Result<Json> Registry::publish(std::string_view path, std::string_view token) co
     if (existing && *existing != content) return fail("version already published with different content");
     if (!existing) TRY(insert(db, origin, *recipe, content));
     TRY(tx.commit());
+    db.empty_wal();
     return Json{{"ref", recipe_ref(id, version)}, {"status", existing ? "unchanged" : "published"}};
 }

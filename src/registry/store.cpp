@@ -119,8 +119,8 @@ Result<Store> Store::open(const fs::path& path, std::chrono::milliseconds timeou
         return fail(store_failure(db));
     }
     sqlite3_extended_result_codes(db, 1);
-    // Every run is one short process: a checkpoint at each close would double the flushes of a
-    // publication and make every search recreate the WAL. SQLite's automatic checkpoint still bounds the WAL.
+    // Every run is one short process: a checkpoint at each close would make every search recreate
+    // and delete the WAL. Publications empty it instead (`empty_wal`).
     sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
     sqlite3_busy_timeout(db, static_cast<int>(std::min<long long>(timeout.count(), INT_MAX)));
     return store;
@@ -178,6 +178,13 @@ Status Store::exec(std::string_view sql) const {
 }
 
 std::int64_t Store::last_insert() const { return sqlite3_last_insert_rowid(db_); }
+
+void Store::empty_wal() const {
+    // The first process to open the store replays the whole WAL, so it must not grow from run to run;
+    // a publication that cannot empty it now leaves that to the next one.
+    sqlite3_busy_timeout(db_, 200);
+    (void)exec("PRAGMA wal_checkpoint(TRUNCATE)");
+}
 
 Result<Transaction> Transaction::begin(const Store& store) {
     TRY(store.exec("BEGIN IMMEDIATE"));

@@ -55,6 +55,8 @@ class Store {
     Result<Statement> prepare(std::string_view sql) const;
     Status exec(std::string_view sql) const;
     std::int64_t last_insert() const;
+    // Copies the WAL back into the database and truncates it, waiting briefly for readers; best effort.
+    void empty_wal() const;
 
   private:
     explicit Store(sqlite3* db) : db_(db) {}

@@ -85,6 +85,8 @@ TEST_F(Store, CreatedPrivateInWalModeAtEachDefaultLocation) {
               (std::vector<std::string>{"registry.sqlite3", "registry.sqlite3-shm", "registry.sqlite3-wal"}));
     for (const auto& name : list_dir(dir / ".local/share/tarn"))
         EXPECT_EQ(file_mode(dir / ".local/share/tarn" / name), 0600u) << name;
+    // Each run replays the WAL when it opens the store; publications leave it empty.
+    EXPECT_EQ(fs::file_size(dir / ".local/share/tarn/registry.sqlite3-wal"), 0u);
 }
 
 TEST_F(Store, LookupsNeverCreateTheStore) {
