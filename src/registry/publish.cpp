@@ -1,4 +1,5 @@
 // `publish PATH`: store one recipe under (origin, id, version), once.
+#include <cerrno>
 #include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,7 +16,10 @@ constexpr std::int64_t largest_version = 2147483647;
 
 Result<std::string> read_recipe_file(std::string_view path) {
     // O_NONBLOCK: a FIFO in place of the file must not hang the publication.
-    Fd fd(::open(std::string(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    // O_NOFOLLOW: the companion checked the file itself, not what a link swapped
+    // in after that check would point to.
+    Fd fd(::open(std::string(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
+    if (!fd && errno == ELOOP) return fail("recipe file must be a regular file");
     struct stat st {};
     if (!fd || ::fstat(fd.get(), &st) != 0) return fail("cannot read recipe file");
     if (!S_ISREG(st.st_mode)) return fail("recipe file must be a regular file");

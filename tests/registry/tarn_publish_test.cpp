@@ -145,6 +145,8 @@ TEST_F(Publish, RefusesBadFilesAndRecipes) {
     }
     EXPECT_EQ(tarn({"publish", (dir / "missing.json").string()}).err, "tarn: cannot read recipe file\n");
     EXPECT_EQ(tarn({"publish", dir.path().string()}).err, "tarn: recipe file must be a regular file\n");
+    fs::create_symlink(dir / "missing.json", dir / "link.json");
+    EXPECT_EQ(tarn({"publish", (dir / "link.json").string()}).err, "tarn: recipe file must be a regular file\n");
     EXPECT_FALSE(fs::exists(db.parent_path()));
     EXPECT_EQ(exact.size(), 65536u);
     EXPECT_EQ(publish_text(exact).status, 0);
