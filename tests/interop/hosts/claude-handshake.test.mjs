@@ -1,10 +1,9 @@
 // Claude Code connects to the installed MCP server from a trusted folder.
 import fs from 'node:fs';
 import path from 'node:path';
-import { check, installed, requireMcpServer, run, tool } from './install.mjs';
+import { check, installed, run, tool } from './install.mjs';
 
 const install = installed('claude');
-requireMcpServer(install);
 const settings = path.join(install.home, '.claude.json');
 const doc = JSON.parse(fs.readFileSync(settings, 'utf8'));
 doc.projects = { [install.work]: { hasTrustDialogAccepted: true } };

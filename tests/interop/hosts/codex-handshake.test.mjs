@@ -1,8 +1,7 @@
 // Codex starts the installed MCP server and lists its tools.
-import { check, installed, requireMcpServer, run, tool } from './install.mjs';
+import { check, installed, run, tool } from './install.mjs';
 
 const install = installed('codex');
-requireMcpServer(install);
 const r = run(tool('codex'), ['debug', 'prompt-input', 'hi'], { env: install.env, cwd: install.work, seconds: 120 });
 const names = [...new Set(r.out.match(/mcp__tarn[\w.-]*/g) ?? [])];
 console.log(`tool names: ${names.join(' ')}`);

@@ -54,12 +54,3 @@ export function installed(hosts = 'codex,claude,pi') {
   };
 }
 
-// Handshake checks need `tarn-agent mcp`; a build without the server skips them (exit 77).
-export function requireMcpServer(install) {
-  const r = run(install.executable, ['mcp'], { env: { ...install.env, TARN_AGENT_CONFIG: install.config },
-    seconds: 10 });
-  if (r.err.includes('command not available in this build')) {
-    console.log('SKIPPED: this build has no MCP server');
-    process.exit(77);
-  }
-}
