@@ -103,3 +103,25 @@ TEST_F(Credentials_, StoredTokenDoesNotFollowAnOverride) {
 }
 
 }  // namespace
+
+namespace {
+
+// A configuration whose path just fits the system's limit, while the
+// credentials file beside it does not: the file cannot even be inspected.
+TEST(CredentialsFile, UninspectableFileIsNotTakenForAMissingOne) {
+    TempDir d;
+    fs::path dir = d.path();
+    const std::size_t target = 4095 - std::string("/config.json").size();
+    while (dir.native().size() < target) {
+        std::size_t room = target - dir.native().size() - 1;
+        dir /= std::string(std::min<std::size_t>(room, 200), 'd');
+        fs::create_directory(dir);
+    }
+    ASSERT_EQ(dir.native().size(), target);
+    write_file(dir / "config.json", config_json());
+    auto r = run_program(TARN_AGENT_BIN, {"hook"}, {{"TARN_AGENT_CONFIG", (dir / "config.json").string()}});
+    EXPECT_EQ(r.err, "tarn-agent: credential file unavailable\n");
+    EXPECT_EQ(r.status, 1);
+}
+
+}  // namespace
