@@ -1,7 +1,7 @@
 #include "setup/hosts.hpp"
 
 #include <cstdio>
-#include <toml++/toml.h>
+#include "setup/toml.hpp"
 
 #include "main/json.hpp"
 #include "main/unicode.hpp"

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <set>
 #include <sstream>
-#include <toml++/toml.h>
+#include "setup/toml.hpp"
 
 #include "setup/hosts.hpp"
 

@@ -71,6 +71,11 @@ TEST(CodexSettings, RefusesWhatItCannotEditSafely) {
     EXPECT_EQ(codex("mcp_servers = 3\n"), "error: invalid Codex MCP table");
     EXPECT_EQ(codex("title = \"\xff\"\n"), "error: invalid Codex config");
     EXPECT_EQ(codex("[mcp_servers\n"), "error: invalid Codex TOML; unchanged");
+    // Characters after a value that the TOML library's tables once led into
+    // undefined behaviour (found by fuzzing); the sanitizer build checks them.
+    for (std::string after : {"\xEF\xBB\xBB", "\xC3\xA9", "\xE3\x81\x82", "\xEF\xB8\x8F"})
+        EXPECT_EQ(codex("a = 7" + after + "\n"), "error: invalid Codex TOML; unchanged") << after;
+    EXPECT_EQ(codex("# caf\xC3\xA9 \xE2\x9D\xA4\xEF\xB8\x8F\nname = \"\xE3\x81\x82\"\n").rfind("error", 0), std::string::npos);
     EXPECT_EQ(codex("", "/home/\xfe/bin/tarn-agent"), "error: invalid executable path");
     EXPECT_EQ(codex("", exe, "/home/\xfe/config.json"), "error: invalid config path");
 }
