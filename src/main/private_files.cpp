@@ -44,6 +44,11 @@ Status private_write(const fs::path& path, std::string_view bytes) {
     return {};
 }
 
+bool present(const fs::path& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
 bool sync_directory(const fs::path& dir) {
     Fd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     return fd && ::fsync(fd.get()) == 0;

@@ -20,5 +20,8 @@ Status private_write(const fs::path& path, std::string_view bytes);
 // `private_write`, then a flush of the directory so the new entry survives a crash.
 Status durable_write(const fs::path& path, std::string_view bytes);
 
+// True when the file system reports metadata for the path (links followed).
+bool present(const fs::path& path);
+
 // Flushes a directory's entries to stable storage.
 bool sync_directory(const fs::path& dir);

@@ -5,7 +5,6 @@
 // small file; the low-level interface hashes directly.
 #define OPENSSL_API_COMPAT 10101
 #include <openssl/sha.h>
-#include <sys/stat.h>
 
 #include "main/app.hpp"
 #include "main/private_files.hpp"
@@ -38,8 +37,7 @@ Result<Json> App::prepare(const Json& candidate) const {
     std::string name = sha256_hex(bytes);
     fs::path path = queue / (name + ".json");
     // An existing entry means already queued: it is neither read nor rewritten.
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) TRY(durable_write(path, bytes));
+    if (!present(path)) TRY(durable_write(path, bytes));
     return Json{{"digest", name},
                 {"mode", config.mode},
                 {"privacy", "client-reviewed; checks do not prove anonymity"},

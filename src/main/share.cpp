@@ -1,6 +1,5 @@
 // Publishing one queued recipe, at most once.
 #include <algorithm>
-#include <sys/stat.h>
 
 #include "main/app.hpp"
 #include "main/private_files.hpp"
@@ -32,11 +31,6 @@ Status check_queued(const App& app, const std::string& name, const fs::path& que
 }  // namespace
 
 fs::path attempt_marker(const fs::path& queue, const std::string& digest) { return queue / (digest + ".attempt"); }
-
-bool present(const fs::path& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0;
-}
 
 Result<Json> App::share(std::string_view requested) const {
     if (!is_digest(requested)) return fail("share requires the exact prepared SHA-256 digest");

@@ -6,6 +6,3 @@ namespace fs = std::filesystem;
 
 // The attempt marker of a queued recipe: once it exists, nothing publishes the digest again by itself.
 fs::path attempt_marker(const fs::path& queue, const std::string& digest);
-
-// True when the file system reports metadata for the path (links followed).
-bool present(const fs::path& path);

@@ -8,6 +8,7 @@
 
 #include "main/fd.hpp"
 #include "main/json.hpp"
+#include "main/private_files.hpp"
 #include "main/unicode.hpp"
 #include "setup/credentials.hpp"
 #include "setup/defaults.hpp"
@@ -38,11 +39,6 @@ Result<Options> read_options(const std::vector<std::string>& args, fs::path home
             return fail("unknown install option");
     }
     return options;
-}
-
-bool present(const fs::path& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0;
 }
 
 // "." components and repeated or trailing slashes change nothing.
