@@ -11,6 +11,7 @@ packages=(
   clang-19 libclang-rt-19-dev
   nodejs npm
   hyperfine time
+  python3 strace
 )
 
 missing=()
