@@ -26,7 +26,7 @@ Result<std::string> bounded(const fs::path& path) {
     // O_NOFOLLOW and O_NONBLOCK close the window between the check and the
     // open: a link or a FIFO swapped in meanwhile cannot be read or block us.
     Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-    if (!fd) return fail(errno == ELOOP ? "expected bounded regular file" : "local file unavailable");
+    if (!fd) return fail(errno == ELOOP ? "expected bounded regular file" : "cannot read local file");
     struct stat opened {};
     if (::fstat(fd.get(), &opened) != 0) return fail("cannot read local file");
     TRY(check_bounded(opened));
