@@ -89,7 +89,9 @@ Result<Json> run_tool(const App& app, const fs::path& response, std::vector<std:
 Result<Json> App::cli(std::string operation, std::string operand) const {
     Interruptions signals;  // first, so that it is undone last
     fs::path response = response_path(queue);
-    TRY(private_write(response, ""));
+    // Flushing an empty buffer that is removed when the call ends would only
+    // wait for the disk: it cost about 3 ms of every lookup.
+    TRY(private_create(response));
     RemoveOnExit remove{response};
     return run_tool(*this, response, {std::move(operation), std::move(operand), "--json", "--timeout", "10s"},
                     signals);
