@@ -6,6 +6,7 @@
 #   bench/mcp.sh [RUNS]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+bash "$root/scripts/install-deps.sh" build bench
 runs=${1:-11}
 build=$root/build-release
 
