@@ -10,7 +10,7 @@ packages=(
   librust-url-dev cargo rustc
   clang-19 libclang-rt-19-dev
   nodejs npm
-  hyperfine time
+  hyperfine time strace
 )
 
 missing=()
