@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that a job needs, by group:
 #   build  the compilers and libraries of tarn-agent and tarn (the default)
-#   test   GoogleTest, strace for the fault sweep, Node.js and npm for the interop checks
+#   test   GoogleTest, strace (fault sweep, host checks), Node.js and npm for the interop checks
 #   fuzz   clang 19 and its sanitizer runtimes, for the libFuzzer targets
 #   bench  Google Benchmark and the timing tools
 # Safe to run again: only missing packages are installed. The package
