@@ -8,7 +8,7 @@ bash "$root/scripts/install-deps.sh" build bench
 runs=${1:-51}
 build=$root/build-release
 
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTARN_TESTS=OFF >/dev/null
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTARN_TESTS=OFF -DTARN_BENCH=ON >/dev/null
 cmake --build "$build" -j"$(nproc)" --target tarn-agent bench_spawn_timer bench_trivial bench_instant_tarn \
   bench_mcp_client bench_line_responder >/dev/null
 timer=$build/bench/bench_spawn_timer

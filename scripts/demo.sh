@@ -42,18 +42,19 @@ config=$HOME/.config/tarn-agent/config.json
 # Long members are shortened by the jq filter in $view (when jq is there); the rest is shown in full.
 view=.
 pretty() {
-  local text
+  local text shown
   text=$(cat)
-  if command -v jq >/dev/null 2>&1 && jq "$view" <<<"$text" 2>/dev/null; then
-    return
-  elif command -v python3 >/dev/null 2>&1; then
-    python3 -c '
+  # A formatter's output counts only when it succeeded; otherwise the raw lines are shown.
+  if command -v jq >/dev/null 2>&1 && shown=$(jq "$view" <<<"$text" 2>/dev/null); then
+    printf '%s\n' "$shown"
+  elif command -v python3 >/dev/null 2>&1 && shown=$(python3 -c '
 import json, sys
 for line in sys.stdin:
     try:
         print(json.dumps(json.loads(line), indent=2, ensure_ascii=False))
     except ValueError:
-        print(line, end="")' <<<"$text"
+        print(line, end="")' <<<"$text" 2>/dev/null); then
+    printf '%s\n' "$shown"
   else
     printf '%s\n' "$text"
   fi

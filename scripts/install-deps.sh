@@ -32,7 +32,10 @@ done
 ((${#missing[@]})) || exit 0
 
 sudo=""
-[ "$(id -u)" -eq 0 ] || sudo="sudo"
+if [ "$(id -u)" -ne 0 ]; then
+  command -v sudo >/dev/null || { echo "install-deps: run as root, or install sudo, to install: ${missing[*]}" >&2; exit 1; }
+  sudo="sudo"
+fi
 echo "installing Debian packages: ${missing[*]}"
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT

@@ -7,7 +7,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${RELEASE_BUILD_DIR:-$root/build-dist}
 bash "$root/scripts/install-deps.sh" build
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTARN_TESTS=OFF >/dev/null
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTARN_TESTS=OFF -DTARN_BENCH=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)" --target tarn-agent tarn >/dev/null
 
 version=$(sed -n 's/^project(tarn_agent VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
