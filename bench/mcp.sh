@@ -6,10 +6,11 @@
 #   bench/mcp.sh [RUNS]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+bash "$root/scripts/install-deps.sh" build bench
 runs=${1:-11}
 build=$root/build-release
 
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTARN_TESTS=OFF >/dev/null
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTARN_TESTS=OFF -DTARN_BENCH=ON >/dev/null
 cmake --build "$build" -j2 --target tarn-agent bench_mcp_client bench_line_responder >/dev/null
 
 home=$(mktemp -d)

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs what the build needs, then configures and builds into build/ (or $BUILD_DIR).
+# DEPS names further package groups of scripts/install-deps.sh (for example "test").
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-bash "$root/scripts/install-deps.sh"
+# shellcheck disable=SC2086
+bash "$root/scripts/install-deps.sh" build ${DEPS:-}
 build=${BUILD_DIR:-$root/build}
 werror=OFF
 [ "${CI:-}" = true ] && werror=ON

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The end-to-end tour, run after a build in build/: install into a throw-away home,
+# The end-to-end tour, run after a build in build/ (or in $BUILD_DIR, which may also be
+# an unpacked release): install into a throw-away home,
 # prepare the example candidate, share it, find it again and read it back, then talk
 # to the MCP server once. Everything happens under a fresh temporary directory; the
 # real home is never read or written. TARN_DEMO_KEEP=1 keeps that directory.
@@ -10,6 +11,7 @@ build=${BUILD_DIR:-$root/build}
 agent=$build/tarn-agent
 tarn=$build/tarn
 candidate=$root/examples/candidate.json
+[ -f "$build/examples/candidate.json" ] && candidate=$build/examples/candidate.json
 query="jittered backoff"
 token=tl_demo_token_not_secret
 
@@ -40,18 +42,19 @@ config=$HOME/.config/tarn-agent/config.json
 # Long members are shortened by the jq filter in $view (when jq is there); the rest is shown in full.
 view=.
 pretty() {
-  local text
+  local text shown
   text=$(cat)
-  if command -v jq >/dev/null 2>&1 && jq "$view" <<<"$text" 2>/dev/null; then
-    return
-  elif command -v python3 >/dev/null 2>&1; then
-    python3 -c '
+  # A formatter's output counts only when it succeeded; otherwise the raw lines are shown.
+  if command -v jq >/dev/null 2>&1 && shown=$(jq "$view" <<<"$text" 2>/dev/null); then
+    printf '%s\n' "$shown"
+  elif command -v python3 >/dev/null 2>&1 && shown=$(python3 -c '
 import json, sys
 for line in sys.stdin:
     try:
         print(json.dumps(json.loads(line), indent=2, ensure_ascii=False))
     except ValueError:
-        print(line, end="")' <<<"$text"
+        print(line, end="")' <<<"$text" 2>/dev/null); then
+    printf '%s\n' "$shown"
   else
     printf '%s\n' "$text"
   fi
@@ -81,6 +84,8 @@ first() { sed -n "s/.*\"$1\":\"\([^\"]*\)\".*/\1/p" <<<"$out" | head -n 1; }
 
 step "1. Install into a throw-away home ($HOME)"
 run "tarn-agent install --hosts none --home \"\$HOME\"" "" "$agent" install --hosts none --home "$HOME"
+# From here on the installed copy runs, as a host would start it.
+agent=$HOME/.local/bin/tarn-agent
 printf '\n$ cat ~/.config/tarn-agent/config.json\n'
 cat "$config"
 echo

@@ -5,6 +5,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-30}
 build=${FUZZ_BUILD_DIR:-$root/build-fuzz}
+bash "$root/scripts/install-deps.sh" build fuzz
 cmake -S "$root" -B "$build" -DTARN_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang-19 -DCMAKE_CXX_COMPILER=clang++-19 >/dev/null
 cmake --build "$build" -j"$(nproc)"

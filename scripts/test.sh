@@ -3,7 +3,7 @@
 # against real MCP clients and host programs (their npm packages are installed here).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-bash "$root/scripts/build.sh"
+DEPS="test ${DEPS:-}" bash "$root/scripts/build.sh" -DTARN_TESTS=ON -DTARN_BENCH=ON
 for lock in "$root"/tests/interop/*/package-lock.json; do
   [ -e "$lock" ] || continue
   dir=$(dirname "$lock")

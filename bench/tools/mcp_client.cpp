@@ -2,12 +2,14 @@
 // time from spawn to the initialize response, the request rate over one
 // session (ping and tools/list alternating, one request in flight), and the
 // server's peak resident memory. Repeats the whole run and prints medians.
+// With --search QUERY every request is a tools/call of the search tool
+// instead, each running the server's registry tool once.
 //
 // Client and server are pinned to one CPU (the server inherits the mask), so
 // the rate measures the work per request rather than cross-core wake-up
 // latency, which varies tenfold from run to run on a busy two-core machine.
 //
-//   bench_mcp_client [--runs N] [--requests N] [--label TEXT] [--no-pin] -- COMMAND [ARG...]
+//   bench_mcp_client [--runs N] [--requests N] [--label TEXT] [--search QUERY] [--no-pin] -- COMMAND [ARG...]
 #include <algorithm>
 #include <sched.h>
 #include <cerrno>
@@ -119,11 +121,12 @@ std::string request(long id, std::string_view method, std::string_view params = 
 
 void expect_result(const std::string& line, long id) {
     std::string head = "\"id\":" + std::to_string(id);
-    if (line.find("\"result\"") == std::string::npos || line.find(head) == std::string::npos)
+    if (line.find("\"result\"") == std::string::npos || line.find(head) == std::string::npos ||
+        line.find("\"isError\":true") != std::string::npos)
         die("unexpected response to request " + std::to_string(id) + ": " + line.substr(0, 200));
 }
 
-Sample run_once(const std::vector<std::string>& command, long requests) {
+Sample run_once(const std::vector<std::string>& command, long requests, const std::string& search) {
     Server server(command);
     server.send(request(0, "initialize",
                         R"({"protocolVersion":"2025-11-25","capabilities":{},"clientInfo":{"name":"bench","version":"1"}})"));
@@ -132,7 +135,9 @@ Sample run_once(const std::vector<std::string>& command, long requests) {
     server.send("{\"jsonrpc\":\"2.0\",\"method\":\"notifications/initialized\"}\n");
 
     std::vector<std::string> lines;
-    for (long i = 1; i <= requests; ++i) lines.push_back(request(i, i % 2 ? "ping" : "tools/list"));
+    std::string call = R"({"name":"search","arguments":{"query":")" + search + "\"}}";
+    for (long i = 1; i <= requests; ++i)
+        lines.push_back(search.empty() ? request(i, i % 2 ? "ping" : "tools/list") : request(i, "tools/call", call));
     auto begin = Clock::now();
     for (long i = 1; i <= requests; ++i) {
         server.send(lines[static_cast<std::size_t>(i - 1)]);
@@ -161,7 +166,7 @@ T median(std::vector<T> values) {
 
 int main(int argc, char** argv) {
     long runs = 11, requests = 10000;
-    std::string label = "server";
+    std::string label = "server", search;
     bool pin = true;
     int i = 1;
     for (; i < argc && std::string_view(argv[i]) != "--"; ++i) {
@@ -174,16 +179,18 @@ int main(int argc, char** argv) {
         if (option == "--runs") runs = std::atol(argv[++i]);
         else if (option == "--requests") requests = std::atol(argv[++i]);
         else if (option == "--label") label = argv[++i];
+        else if (option == "--search") search = argv[++i];
         else die("unknown option " + std::string(option));
     }
-    if (i + 1 >= argc || runs < 1 || requests < 1) die("usage: bench_mcp_client [--runs N] [--requests N] [--label TEXT] [--no-pin] -- COMMAND [ARG...]");
+    if (i + 1 >= argc || runs < 1 || requests < 1) die("usage: bench_mcp_client [--runs N] [--requests N] [--label TEXT] [--search QUERY] [--no-pin] -- "
+                                            "COMMAND [ARG...]");
     if (pin) pin_to_current_cpu();
     std::vector<std::string> command(argv + i + 1, argv + argc);
 
     std::vector<double> initialize_ms, rates;
     std::vector<long> rss;
     for (long r = 0; r < runs; ++r) {
-        Sample s = run_once(command, requests);
+        Sample s = run_once(command, requests, search);
         initialize_ms.push_back(s.initialize_ms);
         rates.push_back(s.requests_per_second);
         rss.push_back(s.peak_rss_kib);

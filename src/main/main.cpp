@@ -92,6 +92,8 @@ Status run(int argc, char** argv) {
 int main(int argc, char** argv) {
     // A closed pipe must surface as a write error, not end the process silently.
     std::signal(SIGPIPE, SIG_IGN);
+    // The registry tool must be waited for; an inherited "ignore" would have it reaped behind our back.
+    std::signal(SIGCHLD, SIG_DFL);
     hold_closed_standard_streams();
     Status outcome = [&]() -> Status {
         try {

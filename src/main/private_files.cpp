@@ -26,7 +26,7 @@ Result<std::string> bounded(const fs::path& path) {
     // O_NOFOLLOW and O_NONBLOCK close the window between the check and the
     // open: a link or a FIFO swapped in meanwhile cannot be read or block us.
     Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-    if (!fd) return fail(errno == ELOOP ? "expected bounded regular file" : "local file unavailable");
+    if (!fd) return fail(errno == ELOOP ? "expected bounded regular file" : "cannot read local file");
     struct stat opened {};
     if (::fstat(fd.get(), &opened) != 0) return fail("cannot read local file");
     TRY(check_bounded(opened));
@@ -36,9 +36,23 @@ Result<std::string> bounded(const fs::path& path) {
     return std::move(*bytes);
 }
 
-Status private_write(const fs::path& path, std::string_view bytes) {
+namespace {
+
+Result<Fd> create_exclusively(const fs::path& path) {
     Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (!fd) return fail("cannot exclusively create private artifact");
+    return fd;
+}
+
+}  // namespace
+
+Status private_create(const fs::path& path) {
+    TRY_LET(fd, create_exclusively(path));
+    return {};
+}
+
+Status private_write(const fs::path& path, std::string_view bytes) {
+    TRY_LET(fd, create_exclusively(path));
     bool saved = write_all(fd.get(), bytes) && ::fsync(fd.get()) == 0;
     if (!fd.close() || !saved) return fail("cannot save private artifact");
     return {};

@@ -17,6 +17,10 @@ Result<std::string> bounded(const fs::path& path);
 // them. Never touches anything that already exists at `path`.
 Status private_write(const fs::path& path, std::string_view bytes);
 
+// Creates an empty file at `path` exclusively with mode 0600, as `private_write`
+// does, but without flushing it: for a scratch file that lives for one call only.
+Status private_create(const fs::path& path);
+
 // `private_write`, then a flush of the directory so the new entry survives a crash.
 Status durable_write(const fs::path& path, std::string_view bytes);
 

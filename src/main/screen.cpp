@@ -21,7 +21,7 @@ bool refused_characters(std::string_view text) { return !valid_utf8(text) || has
 
 bool has_term(const std::vector<std::string>& private_terms, std::string_view folded) {
     return std::any_of(private_terms.begin(), private_terms.end(), [&](const std::string& term) {
-        std::optional<std::string> folded_term = lowercase(term);
+        std::optional<std::string> folded_term = fold_case(term);
         return !folded_term || contains(folded, *folded_term);
     });
 }
@@ -36,14 +36,14 @@ int hex_value(char c) {
 }  // namespace
 
 bool has_private_term(const std::vector<std::string>& private_terms, std::string_view text) {
-    std::optional<std::string> folded = lowercase(text);
+    std::optional<std::string> folded = fold_case(text);
     return !folded || has_term(private_terms, *folded);
 }
 
 Status App::text(const std::vector<std::string>& private_terms, std::string_view text) {
     static constexpr std::string_view refused = "private identifier or invalid text; generalize locally before sharing";
     if (text.size() > text_limit || refused_characters(text)) return fail(std::string(refused));
-    std::optional<std::string> folded = lowercase(text);
+    std::optional<std::string> folded = fold_case(text);
     if (!folded || has_term(private_terms, *folded)) return fail(std::string(refused));
     if (std::any_of(std::begin(patterns), std::end(patterns), [&](auto p) { return contains(*folded, p); }))
         return fail("possible private path, identity or credential; revise locally");

@@ -81,6 +81,10 @@ bool refused_control(UChar32 c) {
     return !lib || lib->char_type(c) == U_CONTROL_CHAR;
 }
 
+void final_sigma_as_sigma(std::string& folded) {
+    for (std::size_t at = 0; (at = folded.find("\xCF\x82", at)) != std::string::npos; at += 2) folded[at + 1] = '\x83';
+}
+
 }  // namespace
 
 bool valid_utf8(std::string_view text) {
@@ -91,7 +95,7 @@ bool valid_utf8(std::string_view text) {
     return ok;
 }
 
-std::optional<std::string> lowercase(std::string_view text) {
+std::optional<std::string> fold_case(std::string_view text) {
     if (is_ascii(text)) {
         std::string out(text);
         for (char& c : out)
@@ -110,6 +114,7 @@ std::optional<std::string> lowercase(std::string_view text) {
                               static_cast<int32_t>(text.size()), &error);
     if (U_FAILURE(error)) return std::nullopt;
     out.resize(static_cast<std::size_t>(n));
+    final_sigma_as_sigma(out);
     return out;
 }
 

@@ -5,9 +5,11 @@
 
 bool valid_utf8(std::string_view text);
 
-// The full default lowercase mapping; nullopt for invalid UTF-8 or when ICU
-// cannot be loaded, so that callers fail closed.
-std::optional<std::string> lowercase(std::string_view text);
+// The full default lowercase mapping, with final sigma written as sigma: the
+// context rule would fold a term's last Σ to ς but the same Σ inside a longer
+// word to σ, and a term must match itself wherever it stands. nullopt for
+// invalid UTF-8 or when ICU cannot be loaded, so that callers fail closed.
+std::optional<std::string> fold_case(std::string_view text);
 
 // True when the text holds a character of the control category other than tab and line feed.
 bool has_refused_control(std::string_view text);

@@ -87,8 +87,9 @@ Result<Credentials> credentials(const std::filesystem::path& config_path) {
     auto env_token = env_text("TARN_TOKEN");
     const std::string* file_token = find_pair(pairs, "TARN_TOKEN");
     const std::string* file_url = find_pair(pairs, "TARN_URL");
-    // A stored token must not follow a registry override to another origin.
-    if (!std::getenv("TARN_TOKEN") && file_token && !file_token->empty() && env_url && !env_url->empty() &&
+    // A stored token must not follow a registry override to another origin. A
+    // token override that is not text is never handed on, so it does not count.
+    if (!env_token && file_token && !file_token->empty() && env_url && !env_url->empty() &&
         (!file_url || *file_url != *env_url))
         return fail("registry override requires an explicit token override");
 

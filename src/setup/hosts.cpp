@@ -188,5 +188,5 @@ Status plan_host(std::string_view name, const HostInputs& in, Plan& plan) {
                                    : claude_settings(current, in.executable, in.config);
     if (!updated) return fail(updated.error());
     if (!*updated) return {};
-    return add(plan, settings, std::move(**updated), false, true, false);
+    return add_over(plan, settings, std::move(current), std::move(**updated), false, true, false);
 }

@@ -123,8 +123,7 @@ Result<std::string> release_file(const fs::path& path) {
 }
 
 // Only an earlier installation of this program may have its files replaced.
-Result<bool> manifest_is_ours(const fs::path& path) {
-    TRY_LET(bytes, existing(path));
+Result<bool> manifest_is_ours(const std::optional<std::string>& bytes) {
     if (!bytes) return false;
     TRY_LET(manifest, parse(*bytes));
     return manifest.is_object() && manifest.value("installer", Json()) == "tarn-agent";
@@ -144,13 +143,15 @@ Result<Plan> plan_install(const fs::path& home, const std::vector<std::string>& 
     HostInputs inputs{home, bin / "tarn-agent", config, skill_text(bin / "tarn-agent")};
     for (const std::string& name : names) TRY(plan_host(name, inputs, plan));
     TRY_LET(program, running_executable());
-    TRY_LET(ours, manifest_is_ours(config.parent_path() / "installed.json"));
+    fs::path manifest_path = config.parent_path() / "installed.json";
+    TRY_LET(previous_manifest, existing(manifest_path));
+    TRY_LET(ours, manifest_is_ours(previous_manifest));
     TRY_LET(registry_tool, release_file(program.parent_path() / "tarn"));
     TRY(add(plan, bin / "tarn", std::move(registry_tool), false, ours, true));
     // The running image itself, even if its file was replaced since it started.
     TRY_LET(companion, release_file("/proc/self/exe"));
     TRY(add(plan, bin / "tarn-agent", std::move(companion), false, ours, true));
-    TRY(add(plan, config.parent_path() / "installed.json", manifest(), false, ours, false));
+    TRY(add_over(plan, manifest_path, std::move(previous_manifest), manifest(), false, ours, false));
     return plan;
 }
 

@@ -97,14 +97,20 @@ Status atomic(const fs::path& path, std::string_view bytes, bool executable) {
     TRY(private_write(temporary, bytes));
     if (executable && ::chmod(temporary.c_str(), 0700) != 0) return fail("cannot set executable permissions");
     if (::rename(temporary.c_str(), path.c_str()) != 0) return fail("cannot commit installation file");
-    // The rename is durable only once its directory is flushed.
-    if (!sync_directory(parent)) return fail("cannot commit installation file");
+    // The rename is durable only once its directory is flushed; but the file is
+    // replaced either way, and a failure reported now would not match the disk.
+    (void)sync_directory(parent);
     return {};
 }
 
 Status add(Plan& plan, const fs::path& path, std::string contents, bool keep_existing, bool may_replace,
            bool executable) {
     TRY_LET(current, existing(path));
+    return add_over(plan, path, std::move(current), std::move(contents), keep_existing, may_replace, executable);
+}
+
+Status add_over(Plan& plan, const fs::path& path, std::optional<std::string> current, std::string contents,
+                bool keep_existing, bool may_replace, bool executable) {
     if (!current) {
         plan.push_back({path, std::move(contents), std::nullopt, executable});
         return {};

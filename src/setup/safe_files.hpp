@@ -41,6 +41,12 @@ Status atomic(const fs::path& path, std::string_view bytes, bool executable);
 Status add(Plan& plan, const fs::path& path, std::string contents, bool keep_existing, bool may_replace,
            bool executable);
 
+// `add` with the destination's contents as `existing` has just read them, for a
+// caller that built the new contents from that read: the merge, `previous` and
+// the re-check in `commit` then all see the same bytes.
+Status add_over(Plan& plan, const fs::path& path, std::optional<std::string> current, std::string contents,
+                bool keep_existing, bool may_replace, bool executable);
+
 // Re-checks every destination, then applies the plan with backups below
 // home/.config/tarn-agent/backups and rolls back on a failed replacement.
 Status commit(const Plan& plan, const fs::path& home);

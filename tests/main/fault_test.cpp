@@ -63,6 +63,46 @@ TEST(Fault, ToolKilledBySignalLeavesTheMarkerAndNoReceipt) {
     EXPECT_EQ(h.log.calls(), 1u);
 }
 
+// A host stopping the server or the hook, or Ctrl-C on share: the tool is killed and reaped, its
+// response file removed, the marker kept, and the companion ends by the signal that stopped it.
+TEST(Fault, InterruptedCallUndoesItselfAndEndsByTheSignal) {
+    PublishHome h;
+    h.env["FAKE_TARN_MODE"] = "sleep";
+    int n = 0;
+    for (int signal : {SIGTERM, SIGINT, SIGHUP, 0}) {
+        std::string digest = h.prepare(++n);
+        fs::remove(h.log.dir / "pid");
+        Starter starter;
+        Launch share = agent(h, {"share", digest});
+        if (!signal) {  // ignored from the start: it stays ignored and the call completes
+            share.ignored_signals = {SIGHUP};
+            h.env["FAKE_TARN_MODE"] = "slow";
+            share.env = h.env;
+        }
+        std::size_t index = starter.add(share);
+        starter.release();
+        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!fs::exists(h.log.dir / "pid") && std::chrono::steady_clock::now() < until) ::usleep(1000);
+        ::usleep(20000);
+        ::kill(starter.pid(index), signal ? signal : SIGHUP);
+        Outcome o = starter.wait_all()[0];
+        pid_t tool = std::stoi(h.log.record("pid"));
+        EXPECT_NE(::kill(tool, 0), 0) << "the registry tool is still running";
+        std::vector<std::string> expected = {digest + ".attempt", digest + ".json"};
+        if (!signal) {
+            EXPECT_EQ(o.status, 0) << o.err;
+            expected.push_back(digest + ".receipt");
+        } else {
+            EXPECT_EQ(o.status, 128 + signal) << o.err;
+            EXPECT_EQ(o.out + o.err, "");
+        }
+        std::vector<std::string> left;
+        for (auto& name : list_dir(h.queue))
+            if (name.starts_with(digest) || name.starts_with("call-")) left.push_back(name);
+        EXPECT_EQ(left, expected) << signal;
+    }
+}
+
 TEST(Fault, GrandchildHoldingTheOutputOpenDoesNotHoldTheCall) {
     PublishHome h;
     std::string digest = h.prepare(1);

@@ -46,6 +46,25 @@ TEST(Parse, KeepsLastRepeatedNameAndNumberKinds) {
     EXPECT_TRUE(parse_record(R"({"a":{"a":1},"b":[{"a":1},{"a":2}]})"));
 }
 
+// A number a double cannot hold comes back as written; one it holds, as the library writes it.
+TEST(Writers, NumbersSurviveWithTheirValue) {
+    for (auto [in, out] : std::initializer_list<std::pair<const char*, const char*>>{
+             {"12345678901234567890123", "12345678901234567890123"}, {"18446744073709551616", "18446744073709551616"},
+             {"-9223372036854775809", "-9223372036854775809"}, {"18446744073709551615", "18446744073709551615"},
+             {"1.00000000000000000001", "1.00000000000000000001"}, {"1E-400", "1E-400"}, {"-0.1e-330", "-0.1e-330"},
+             {"0.1", "0.1"}, {"1e5", "100000.0"}, {"2.50", "2.5"}, {"-0.0", "-0.0"}, {"0e999", "0.0"},
+             {"0.30000000000000004", "0.30000000000000004"}, {"100000000000000000000", "1e+20"}}) {
+        auto v = parse(std::string("[") + in + "]");
+        ASSERT_TRUE(v) << in;
+        EXPECT_EQ(compact(*v), std::string("[") + out + "]") << in;
+        EXPECT_EQ(pretty(*v), std::string("[\n  ") + out + "\n]") << in;
+    }
+    auto v = parse(R"({"big":12345678901234567890123,"n":[18446744073709551616,-9223372036854775809]})");
+    EXPECT_EQ(pretty(*v), "{\n  \"big\": 12345678901234567890123,\n  \"n\": [\n    18446744073709551616,\n"
+                          "    -9223372036854775809\n  ]\n}");
+    EXPECT_FALSE((*v)["big"].is_number());  // no check can take it for a number it is not
+}
+
 TEST(Writers, CompactEscapesOnlyQuoteBackslashAndControls) {
     Json v = {{"s", "q\" b\\ /\t\n\r\b\f\x01\x1f\x7f é"}, {"A", 1}};
     EXPECT_EQ(compact(v), "{\"A\":1,\"s\":\"q\\\" b\\\\ /\\t\\n\\r\\b\\f\\u0001\\u001f\x7f é\"}");

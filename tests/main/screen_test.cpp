@@ -54,6 +54,14 @@ TEST(Screen, PrivateTermsMatchInAnyLetterCase) {
     EXPECT_EQ(screen("\xD0\x9E\xD0\xA0\xD0\xA5", {"\xD0\xBE\xD1\x80\xD1\x85"}), refused);  // ОРХ / орх
     EXPECT_EQ(screen("\xCE\xA3\xCE\x9F\xCE\xA6\xCE\x86", {"\xCF\x83\xCE\xBF\xCF\x86\xCE\xAC"}), refused);  // ΣΟΦΆ
     EXPECT_EQ(screen("izmir", {"\xC4\xB0zmir"}), "");
+    // Final sigma: the term's last Σ and the same Σ inside a longer word fold alike, as do σ and ς.
+    const std::string odos = "\xCE\x9F\xCE\x94\xCE\x9F\xCE\xA3", odos_lower = "\xCE\xBF\xCE\xB4\xCE\xBF";
+    for (std::string text : {odos, odos + "sync", odos + ".io", odos + "'s cache", odos + "\xCE\x91", odos + "-sync",
+                             odos_lower + "\xCF\x83", odos_lower + "\xCF\x82", "Retry for the " + odos + "sync client"})
+        for (std::string term : {odos, odos_lower + "\xCF\x82", odos_lower + "\xCF\x83"})
+            EXPECT_EQ(screen(text, {term}), refused) << text << " / " << term;
+    // The source URL match folds the same way.
+    EXPECT_TRUE(has_private_term({odos}, percent_decode("/%CE%9F%CE%94%CE%9F%CE%A3sync/").value()));
     // U+212A KELVIN SIGN lowercases to ASCII k: ASCII text and non-ASCII term fold alike.
     EXPECT_EQ(screen("bulk", {"\xE2\x84\xAA"}), refused);
     EXPECT_EQ(screen("bul\xE2\x84\xAA", {"K"}), refused);

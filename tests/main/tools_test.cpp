@@ -105,7 +105,7 @@ struct RecordingHome : AgentHome {
         fs::path tool = home / "tarn.sh";
         write_file(tool,
                    "#!/bin/sh\nprintf '%s|' \"$@\" >> '" + log.string() + "'\necho >> '" + log.string() +
-                       "'\nprintf '{\"z\":[1, 2],\"a\":\"%s\"}' \"$2\"\n",
+                       "'\nprintf '{\"z\":[1, 2, 12345678901234567890123, 1e0],\"a\":\"%s\"}' \"$2\"\n",
                    fs::perms(0700));
         configure(R"({"tarn_bin":")" + tool.string() + R"("})");
     }
@@ -141,13 +141,14 @@ std::string tool_reply(int id, bool is_error, const std::string& text) {
            R"(","type":"text"}],"isError":)" + (is_error ? "true" : "false") + "}}\n";
 }
 
-// Arguments at the bound pass unchanged; the registry tool's JSON comes back compact and sorted.
+// Arguments at the bound pass unchanged; the registry tool's JSON comes back compact and sorted, with
+// every number it holds: one beyond a double's reach as written.
 TEST(Lookups, ReachTheRegistryToolWithExactArguments) {
     RecordingHome home;
     std::string longest(4096, 'q');
     Outcome cli = home.run({"search", longest, "ignored"});
     EXPECT_EQ(cli.status, 0) << cli.err;
-    EXPECT_EQ(cli.out, R"({"a":")" + longest + R"(","z":[1,2]})" "\n");
+    EXPECT_EQ(cli.out, R"({"a":")" + longest + R"(","z":[1,2,12345678901234567890123,1.0]})" "\n");
 
     std::string accented;
     for (int i = 0; i < 2048; ++i) accented += "\xC3\xA9";  // 4096 bytes, 2048 characters
@@ -159,9 +160,9 @@ TEST(Lookups, ReachTheRegistryToolWithExactArguments) {
                                         tool_call(5, "prepare", R"({"recipe":{}})"));
     EXPECT_EQ(mcp.status, 0);
     std::string replies = mcp.out.substr(mcp.out.find('\n') + 1);
-    EXPECT_EQ(replies, tool_reply(1, false, R"({\"a\":\")" + accented + R"(\",\"z\":[1,2]})") +
-                           tool_reply(2, false, R"({\"a\":\"orchid@2\",\"z\":[1,2]})") +
-                           tool_reply(3, false, R"({\"a\":\"r\",\"z\":[1,2]})") +
+    EXPECT_EQ(replies, tool_reply(1, false, R"({\"a\":\")" + accented + R"(\",\"z\":[1,2,12345678901234567890123,1.0]})") +
+                           tool_reply(2, false, R"({\"a\":\"orchid@2\",\"z\":[1,2,12345678901234567890123,1.0]})") +
+                           tool_reply(3, false, R"({\"a\":\"r\",\"z\":[1,2,12345678901234567890123,1.0]})") +
                            tool_reply(4, true, "share requires the exact prepared SHA-256 digest") +
                            tool_reply(5, true,
                                       "candidate requires only recipe and client_reviewed=true after local "

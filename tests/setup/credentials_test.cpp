@@ -92,6 +92,11 @@ TEST_F(Credentials_, StoredTokenDoesNotFollowAnOverride) {
     EXPECT_EQ(error("TARN_TOKEN=tl_file\n"), msg);
     EXPECT_TRUE(read("TARN_TOKEN=tl_file\nTARN_URL=https://other.example\n"));
     EXPECT_TRUE(read("TARN_TOKEN=\nTARN_URL=https://a.example\n"));
+    // A token override that is not text cannot be handed on, so it cannot stand in for the stored one.
+    setenv("TARN_TOKEN", "\xff", 1);
+    EXPECT_EQ(error("TARN_TOKEN=tl_file\n"), msg);
+    EXPECT_EQ(*read("TARN_TOKEN=tl_file\nTARN_URL=https://other.example\n"),
+              (Pairs{{"TARN_TOKEN", "tl_file"}, {"TARN_URL", "https://other.example"}}));
     setenv("TARN_TOKEN", "", 1);
     EXPECT_EQ(*read("TARN_TOKEN=tl_file\nTARN_URL=https://a.example\n"),
               (Pairs{{"TARN_TOKEN", ""}, {"TARN_URL", "https://other.example"}}));

@@ -97,6 +97,11 @@ TEST(ClaudeSettings, MergesTheServerAndSortsMembers) {
     Json expected = Json::parse(doc);
     expected["mcpServers"]["tarn"] = tarn;
     EXPECT_EQ(claude(doc), pretty(expected));
+    // Numbers a double cannot hold survive as written.
+    std::string merged = claude(R"({"big":12345678901234567890123,"n":[18446744073709551616,-9223372036854775809],)"
+                                R"("mcpServers":{}})");
+    EXPECT_TRUE(merged.starts_with("{\n  \"big\": 12345678901234567890123,\n  \"mcpServers\": {")) << merged;
+    EXPECT_TRUE(merged.ends_with("\"n\": [\n    18446744073709551616,\n    -9223372036854775809\n  ]\n}")) << merged;
     EXPECT_EQ(claude(R"({"mcpServers":{"tarn":{"env":{"TARN_AGENT_CONFIG":")" + cfg.string() +
                      R"("},"args":["mcp"],"command":")" + exe.string() + R"(","type":"stdio"}}})"),
               "unchanged");

@@ -41,8 +41,21 @@ TEST(SkillText, HasTheFixedFrontMatterAndSections) {
                         "“80–120 words”", "“at most five hits”", "“up to three focused shorter queries or synonyms”",
                         "\n\nSearching does not authorize preparing or publishing a contribution.\n\n",
                         "- `search <technical question>`", "- `inspect <ref>`", "- `context <ref>`",
-                        "- `share <lesson>`", "- `mode manual`", "- `mode hook`", "`tarn-agent mode manual`"})
+                        "- `share <lesson>`", "- `mode manual`", "- `mode hook`", "`tarn-agent mode manual`",
+                        "the `share` tool with that `digest`, or run `tarn-agent share DIGEST`",
+                        "by running `tarn-agent mode hook`"})
         EXPECT_NE(text.find(phrase), std::string::npos) << phrase;
+    // The fourth paragraph on extraction names every member a candidate may hold, and no other.
+    auto section = text.find("## Local extraction and anonymity");
+    std::size_t start = section;
+    for (int i = 0; i < 4; ++i) start = text.find("\n\n", start) + 2;
+    std::string paragraph = text.substr(start, text.find("\n\n", start) - start);
+    EXPECT_TRUE(paragraph.starts_with("Prepare only a JSON envelope")) << paragraph;
+    for (auto member : {"recipe", "id", "version", "kind", "title", "intent", "use_when", "avoid_when", "ingredients",
+                        "implementation", "gotchas", "dont_overcook", "constraints", "validation", "languages", "docs",
+                        "guidance", "runtime_version", "tested", "type", "package", "checked_version", "checked_at",
+                        "url", "section"})
+        EXPECT_NE(paragraph.find(std::string("`") + member + "`"), std::string::npos) << member;
 }
 
 TEST(SkillText, UsesOnlyAsciiQuotesAndOneDash) {

@@ -7,6 +7,7 @@
 #   two             print two JSON values
 #   big             print 3 MiB and exit 0
 #   sleep           sleep 20 seconds
+#   slow            sleep 1 second, then as json
 #   stderr          write only to standard error and exit 0
 #   killed          end by SIGKILL
 #   vanish          delete its response file and exit 0
@@ -29,6 +30,8 @@ if [ -n "$log" ]; then
   response=$(readlink /proc/$$/fd/1)
   printf '%s\n' "$response" >"$log/stdout_path"
   printf '%s\n' "$(stat -L -c %a /proc/$$/fd/1)" >"$log/stdout_mode"
+  # Last, so that a test seeing it knows the tool has started (exec keeps the pid).
+  printf '%s\n' "$$" >"$log/pid"
 fi
 if [ -n "${FAKE_TARN_FAIL_ON:-}" ]; then
   case "$2" in *"$FAKE_TARN_FAIL_ON"*) exit 3 ;; esac
@@ -41,6 +44,7 @@ case "${FAKE_TARN_MODE:-json}" in
   two) printf '%s %s\n' "$output" "$output" ;;
   big) head -c 3145728 /dev/zero ;;
   sleep) exec sleep 20 ;;
+  slow) sleep 1; printf '%s\n' "$output" ;;
   stderr) printf 'registry tool diagnostics\n' >&2 ;;
   killed) kill -KILL $$ ;;
   vanish) rm "$(readlink /proc/$$/fd/1)" ;;

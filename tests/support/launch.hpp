@@ -22,6 +22,7 @@ struct Launch {
     bool stdin_closed = false, stderr_closed = false;
     std::optional<rlim_t> file_size_limit;  // with SIGXFSZ ignored, so a write fails instead
     bool as_nobody = false;
+    std::vector<int> ignored_signals;  // ignored from the start, as a parent such as nohup leaves them
 };
 
 class Starter {
@@ -63,6 +64,7 @@ class Starter {
         }
         children_.push_back({pid, {}, {}, std::nullopt});
     }
+    pid_t pid(std::size_t index) const { return children_[index].pid; }
     void release() {
         if (start_[1] >= 0) ::close(std::exchange(start_[1], -1));
     }
@@ -126,6 +128,7 @@ class Starter {
             rlimit limit{*l.file_size_limit, *l.file_size_limit};
             ::setrlimit(RLIMIT_FSIZE, &limit);
         }
+        for (int signal : l.ignored_signals) ::signal(signal, SIG_IGN);
         if (l.as_nobody && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(126);
         await_start();
         ::execve(argv[0], argv, envp);
