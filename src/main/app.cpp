@@ -37,9 +37,9 @@ Status check_contribution(const Config& config) {
 
 Result<fs::path> prepare_queue(const fs::path& config_path) {
     fs::path queue = config_path.parent_path() / "tarn-agent-queue";
-    if (!present(queue) && ::mkdir(queue.c_str(), 0700) != 0) return fail("cannot create private queue");
+    if (!present(queue) && TEMP_FAILURE_RETRY(::mkdir(queue.c_str(), 0700)) != 0) return fail("cannot create private queue");
     struct stat st {};
-    if (::lstat(queue.c_str(), &st) != 0) return fail("queue unavailable");
+    if (TEMP_FAILURE_RETRY(::lstat(queue.c_str(), &st)) != 0) return fail("queue unavailable");
     if (!S_ISDIR(st.st_mode)) return fail("queue must be a private directory");
     if (st.st_mode & 077) return fail("queue must have mode 700");
     return queue;

@@ -23,7 +23,7 @@ fs::path response_path(const fs::path& queue) { return queue / ("call-" + proces
 // Removes the response file however the call ends.
 struct RemoveOnExit {
     const fs::path& path;
-    ~RemoveOnExit() { ::unlink(path.c_str()); }
+    ~RemoveOnExit() { (void)TEMP_FAILURE_RETRY(::unlink(path.c_str())); }
 };
 
 std::vector<std::string> own_environment() {
@@ -34,7 +34,7 @@ std::vector<std::string> own_environment() {
 
 bool over_size(const fs::path& path) {
     struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && st.st_size > static_cast<off_t>(bridge_output_limit);
+    return TEMP_FAILURE_RETRY(::stat(path.c_str(), &st)) == 0 && st.st_size > static_cast<off_t>(bridge_output_limit);
 }
 
 enum class Watched { ended, bound, interrupted };
@@ -56,7 +56,7 @@ Result<Watched> watch(Child& child, const fs::path& response, Interruptions& sig
 }
 
 Result<Json> read_response(const fs::path& path) {
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    Fd fd(TEMP_FAILURE_RETRY(::open(path.c_str(), O_RDONLY | O_CLOEXEC)));
     if (!fd) return fail("response unavailable");
     auto bytes = read_up_to(fd.get(), bridge_output_limit + 1);
     if (!bytes) return fail("response unavailable");
@@ -65,7 +65,7 @@ Result<Json> read_response(const fs::path& path) {
 }
 
 Result<Json> run_tool(const App& app, const fs::path& response, std::vector<std::string> args, Interruptions& signals) {
-    Fd out(::open(response.c_str(), O_WRONLY | O_CLOEXEC));
+    Fd out(TEMP_FAILURE_RETRY(::open(response.c_str(), O_WRONLY | O_CLOEXEC)));
     if (!out) return fail("cannot open response buffer");
     auto env = with_variables(own_environment(), app.credentials);
     env = with_variables(std::move(env), {{"TARN_URL", app.config.registry}});

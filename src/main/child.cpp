@@ -64,7 +64,9 @@ std::expected<Child, int> Child::spawn(const std::string& program, std::vector<s
     auto envp = pointers(env);
     pid_t pid = -1;
     // glibc reports a failed exec here, not through an exit status of 127.
-    int rc = posix_spawn(&pid, program.c_str(), &setup.actions, &setup.attr, argv.data(), envp.data());
+    int rc;
+    do rc = posix_spawn(&pid, program.c_str(), &setup.actions, &setup.attr, argv.data(), envp.data());
+    while (rc == EINTR);
     if (rc != 0) return std::unexpected(rc);
     return Child(pid);
 }

@@ -24,7 +24,7 @@ fs::path temporary_config(const fs::path& config) {
 Status replace_config(const fs::path& config, std::string_view bytes) {
     fs::path temp = temporary_config(config);
     TRY(private_write(temp, bytes));
-    if (::rename(temp.c_str(), config.c_str()) != 0) return fail("cannot save mode");
+    if (TEMP_FAILURE_RETRY(::rename(temp.c_str(), config.c_str())) != 0) return fail("cannot save mode");
     // The file holds the new mode now, whether or not its directory can be flushed:
     // reporting a failure would tell the user the opposite of what is on disk.
     (void)sync_directory(config.parent_path());
@@ -38,12 +38,22 @@ bool is_candidate_name(std::string_view name) {
 }
 
 Result<std::vector<std::string>> candidate_names(const fs::path& queue) {
-    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(queue.c_str()), ::closedir);
+    DIR* opened;
+    do opened = ::opendir(queue.c_str());
+    while (!opened && errno == EINTR);
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(opened, ::closedir);
     if (!dir) return fail("queue unavailable");
     std::vector<std::string> names;
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(dir.get());
+        if (entry) {
+            if (is_candidate_name(entry->d_name)) names.emplace_back(entry->d_name);
+        } else if (errno != EINTR) {
+            break;
+        }
+    }
     // A listing cut short by an error would look like an empty queue.
-    for (errno = 0; const dirent* entry = ::readdir(dir.get()); errno = 0)
-        if (is_candidate_name(entry->d_name)) names.emplace_back(entry->d_name);
     if (errno != 0) return fail("queue unavailable");
     std::ranges::sort(names);
     if (names.size() > drain_limit) names.resize(drain_limit);

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <optional>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "main/private_files.hpp"
 #include "main/unicode.hpp"
@@ -75,7 +76,7 @@ Result<Credentials> credentials(const std::filesystem::path& config_path) {
     auto path = config_path.parent_path() / "production.env";
     Credentials pairs;
     struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0) {
+    if (TEMP_FAILURE_RETRY(::lstat(path.c_str(), &st)) == 0) {
         TRY_LET(bytes, bounded(path));
         TRY_LET(entries, credential_entries(bytes));
         pairs = std::move(entries);

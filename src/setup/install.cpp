@@ -1,6 +1,8 @@
 #include "setup/install.hpp"
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <fcntl.h>
 #include <optional>
 #include <sys/stat.h>
@@ -60,9 +62,12 @@ Result<fs::path> resolve_home(const fs::path& home) {
         if (!base.has_filename() || !base.has_relative_path()) return fail("invalid home");
         missing.push_back(base.filename());
     }
-    std::error_code error;
-    fs::path resolved = fs::canonical(base, error);
-    if (error) return fail("cannot resolve home");
+    char* canonical;
+    do canonical = ::realpath(base.c_str(), nullptr);
+    while (!canonical && errno == EINTR);
+    if (!canonical) return fail("cannot resolve home");
+    fs::path resolved(canonical);
+    std::free(canonical);
     for (auto it = missing.rbegin(); it != missing.rend(); ++it) resolved /= *it;
     return resolved;
 }
@@ -106,17 +111,18 @@ Result<std::vector<std::string>> selected_hosts(std::string_view selection) {
 }
 
 Result<fs::path> running_executable() {
-    std::error_code error;
-    fs::path path = fs::read_symlink("/proc/self/exe", error);
-    if (error || !path.is_absolute()) return fail("installer executable unavailable");
-    return path;
+    char target[PATH_MAX];
+    ssize_t n = TEMP_FAILURE_RETRY(::readlink("/proc/self/exe", target, sizeof target));
+    if (n <= 0 || static_cast<std::size_t>(n) == sizeof target || target[0] != '/')
+        return fail("installer executable unavailable");
+    return fs::path(std::string(target, static_cast<std::size_t>(n)));
 }
 
 Result<std::string> release_file(const fs::path& path) {
     constexpr std::string_view missing = "release must contain sibling tarn and tarn-agent executables";
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    Fd fd(TEMP_FAILURE_RETRY(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)));
     struct stat st {};
-    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return fail(std::string(missing));
+    if (!fd || TEMP_FAILURE_RETRY(::fstat(fd.get(), &st)) != 0 || !S_ISREG(st.st_mode)) return fail(std::string(missing));
     auto bytes = read_up_to(fd.get(), destination_limit + 1);
     if (!bytes || bytes->size() > destination_limit) return fail(std::string(missing));
     return std::move(*bytes);

@@ -17,7 +17,7 @@ bool has_parent(const fs::path& path) { return path.has_relative_path() && !path
 
 bool is_real_directory(const fs::path& path) {
     struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return TEMP_FAILURE_RETRY(::stat(path.c_str(), &st)) == 0 && S_ISDIR(st.st_mode);
 }
 
 Status check_destination(const struct stat& st) {
@@ -28,10 +28,10 @@ Status check_destination(const struct stat& st) {
 
 Result<std::string> read_destination(const fs::path& path) {
     // O_NONBLOCK: a FIFO swapped in after the check must not hang the install.
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    Fd fd(TEMP_FAILURE_RETRY(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)));
     if (!fd) return fail("cannot read existing file");
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) return fail("cannot read existing file");
+    if (TEMP_FAILURE_RETRY(::fstat(fd.get(), &st)) != 0) return fail("cannot read existing file");
     TRY(check_destination(st));
     auto bytes = read_up_to(fd.get(), destination_limit + 1);
     if (!bytes) return fail("cannot read existing file");
@@ -44,7 +44,7 @@ void undo(const Change& change) {
     if (change.previous)
         (void)atomic(change.path, *change.previous, change.executable);
     else
-        ::unlink(change.path.c_str());
+        (void)TEMP_FAILURE_RETRY(::unlink(change.path.c_str()));
 }
 
 }  // namespace
@@ -54,7 +54,7 @@ std::string display(const fs::path& path) { return display_text(path.native()); 
 Status safe_path(const fs::path& path) {
     for (fs::path p = path;; p = p.parent_path()) {
         struct stat st {};
-        if (::lstat(p.c_str(), &st) == 0) {
+        if (TEMP_FAILURE_RETRY(::lstat(p.c_str(), &st)) == 0) {
             if (S_ISLNK(st.st_mode)) return fail("refusing symlink destination: " + display(p));
         } else if (errno != ENOENT) {
             return fail("cannot inspect install path");
@@ -66,7 +66,7 @@ Status safe_path(const fs::path& path) {
 Result<std::optional<std::string>> existing(const fs::path& path) {
     TRY(safe_path(path));
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
+    if (TEMP_FAILURE_RETRY(::stat(path.c_str(), &st)) != 0) {
         if (errno == ENOENT) return std::optional<std::string>{};
         return fail("expected bounded regular destination file");
     }
@@ -81,7 +81,7 @@ Status dir(const fs::path& path) {
     std::vector<fs::path> missing;
     for (fs::path p = path; !is_real_directory(p) && has_parent(p); p = p.parent_path()) missing.push_back(p);
     for (auto it = missing.rbegin(); it != missing.rend(); ++it)
-        if (::mkdir(it->c_str(), 0700) == 0)
+        if (TEMP_FAILURE_RETRY(::mkdir(it->c_str(), 0700)) == 0)
             (void)sync_directory(it->parent_path());  // keeps a backup's run directory after a crash
         else if (!(errno == EEXIST && is_real_directory(*it)))
             return fail("cannot create installation directory");
@@ -95,8 +95,8 @@ Status atomic(const fs::path& path, std::string_view bytes, bool executable) {
     TRY(dir(parent));
     fs::path temporary = parent / (".tarn-install-" + process_stamp());
     TRY(private_write(temporary, bytes));
-    if (executable && ::chmod(temporary.c_str(), 0700) != 0) return fail("cannot set executable permissions");
-    if (::rename(temporary.c_str(), path.c_str()) != 0) return fail("cannot commit installation file");
+    if (executable && TEMP_FAILURE_RETRY(::chmod(temporary.c_str(), 0700)) != 0) return fail("cannot set executable permissions");
+    if (TEMP_FAILURE_RETRY(::rename(temporary.c_str(), path.c_str())) != 0) return fail("cannot commit installation file");
     // The rename is durable only once its directory is flushed; but the file is
     // replaced either way, and a failure reported now would not match the disk.
     (void)sync_directory(parent);
@@ -129,10 +129,13 @@ Status commit(const Plan& plan, const fs::path& home) {
     fs::path backups = home / ".config/tarn-agent/backups" / process_stamp();
     for (std::size_t j = 0; j < plan.size(); ++j) {
         const Change& change = plan[j];
-        if (change.previous) TRY(atomic(backups / std::to_string(j), *change.previous, false));
-        if (auto written = atomic(change.path, change.contents, change.executable); !written) {
+        Status step = change.previous ? atomic(backups / std::to_string(j), *change.previous, false) : Status{};
+        if (step) step = atomic(change.path, change.contents, change.executable);
+        // A failed backup ends the commit as a failed replacement does: with
+        // the earlier changes undone, so that a failure leaves every file old.
+        if (!step) {
             for (std::size_t k = j; k-- > 0;) undo(plan[k]);
-            return written;
+            return step;
         }
     }
     return {};
