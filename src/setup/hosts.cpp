@@ -6,6 +6,7 @@
 #include "main/json.hpp"
 #include "main/unicode.hpp"
 #include "setup/texts.hpp"
+#include "setup/toml_bounds.hpp"
 
 namespace {
 
@@ -51,7 +52,8 @@ Result<Entry> server_entry(const fs::path& executable, const fs::path& config) {
     return Entry{executable.native(), config.native()};
 }
 
-Result<toml::table> parse_toml(std::string_view text) {
+Result<toml::table> parse_toml(std::string_view text, std::size_t item_limit = toml_item_limit) {
+    if (!toml_within_bounds(text, item_limit)) return fail("invalid Codex TOML; unchanged");
     try {
         return toml::parse(text);
     } catch (...) {
@@ -144,7 +146,8 @@ Result<std::optional<std::string>> codex_settings(std::string_view text, const f
         updated = appended_tables(std::string(text), !servers, entry);
     }
     // Appending text can only be trusted once the parser reads our entry back.
-    auto reread = parse_toml(updated);
+    // Our entry adds 13 items at most to a text that was within the limit.
+    auto reread = parse_toml(updated, toml_item_limit + 16);
     if (!reread || !exactly_ours(*reread, entry)) return fail("invalid Codex MCP table");
     return std::optional<std::string>(std::move(updated));
 }
