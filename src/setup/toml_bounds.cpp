@@ -9,10 +9,71 @@ bool bare(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
 }
 
-// Numbers, booleans, dates and times; the parser checks how they are spelled.
+// Numbers, booleans, dates and times.
 bool scalar_char(char c) { return bare(c) || c == '+' || c == '.' || c == ':'; }
 
 bool digit(char c) { return c >= '0' && c <= '9'; }
+
+bool eat(std::string_view& s, std::string_view prefix) {
+    if (!s.starts_with(prefix)) return false;
+    s.remove_prefix(prefix.size());
+    return true;
+}
+
+// Digits from the set, with single underscores between them.
+bool digits(std::string_view& s, std::string_view set) {
+    auto in = [&](std::size_t i) { return i < s.size() && set.find(s[i]) != std::string_view::npos; };
+    if (!in(0)) return false;
+    std::size_t i = 1;
+    while (in(i) || (i + 1 < s.size() && s[i] == '_' && in(i + 1))) ++i;
+    s.remove_prefix(i);
+    return true;
+}
+
+bool fixed(std::string_view& s, std::size_t count) {
+    if (s.size() < count || !std::all_of(s.begin(), s.begin() + count, digit)) return false;
+    s.remove_prefix(count);
+    return true;
+}
+
+constexpr std::string_view decimal = "0123456789";
+
+bool number(std::string_view s) {
+    if (s == "true" || s == "false") return true;
+    if (eat(s, "0x")) return digits(s, "0123456789abcdefABCDEF") && s.empty();
+    if (eat(s, "0o")) return digits(s, "01234567") && s.empty();
+    if (eat(s, "0b")) return digits(s, "01") && s.empty();
+    if (!eat(s, "+")) eat(s, "-");
+    if (s == "inf" || s == "nan") return true;
+    if (!eat(s, "0") && !digits(s, decimal)) return false;
+    if (eat(s, ".") && !digits(s, decimal)) return false;
+    if (eat(s, "e") || eat(s, "E")) {
+        if (!eat(s, "+")) eat(s, "-");
+        if (!digits(s, decimal)) return false;
+    }
+    return s.empty();
+}
+
+bool time_of_day(std::string_view& s) {
+    if (!fixed(s, 2) || !eat(s, ":") || !fixed(s, 2) || !eat(s, ":") || !fixed(s, 2)) return false;
+    if (!eat(s, ".")) return true;
+    std::size_t fraction = std::min(s.find_first_not_of(decimal), s.size());
+    s.remove_prefix(fraction);
+    return fraction > 0;
+}
+
+// toml++ asserts that a date-time is spelled as its first characters
+// promise (a digit after the 'T', say), so it only ever sees ones that are.
+bool date_time(std::string_view s) {
+    if (s.size() > 2 && s[2] == ':') return time_of_day(s) && s.empty();
+    if (!fixed(s, 4) || !eat(s, "-") || !fixed(s, 2) || !eat(s, "-") || !fixed(s, 2)) return false;
+    if (s.empty()) return true;
+    if (!eat(s, "T") && !eat(s, "t") && !eat(s, " ")) return false;
+    if (!time_of_day(s)) return false;
+    if (s.empty() || s == "Z" || s == "z") return true;
+    if (!eat(s, "+") && !eat(s, "-")) return false;
+    return fixed(s, 2) && eat(s, ":") && fixed(s, 2) && s.empty();
+}
 
 // Reads the document as toml++ does as far as nesting goes: strings, comments,
 // keys and the brackets of values. Arrays and inline tables are kept on a
@@ -143,11 +204,13 @@ bool Scanner::scalar() {
     while (scalar_char(peek())) {
         ++at_;
         // A date and a time may be separated by one space: 1979-05-27 07:32:00Z.
+        // toml++ asserts when one digit alone follows the space.
         if (at_ - start == 10 && text_[start + 4] == '-' && text_[start + 7] == '-' && peek() == ' ' &&
-            digit(peek(1)))
+            digit(peek(1)) && digit(peek(2)))
             ++at_;
     }
-    return at_ > start;
+    std::string_view token = text_.substr(start, at_ - start);
+    return number(token) || date_time(token);
 }
 
 // A value at the given level; an array or inline table is only opened here.

@@ -13,5 +13,7 @@ inline constexpr std::size_t toml_depth_limit = 128;
 inline constexpr std::size_t toml_item_limit = 500'000;
 
 // False when the text exceeds either limit, or is not TOML in a way that the
-// pass can tell (such as a table header whose key starts with '[').
+// pass can tell. That includes what toml++ asserts never occurs: a header key
+// that starts with '[', an array element that starts with '}', a misspelled
+// date-time; with NDEBUG such text is undefined behaviour under clang.
 bool toml_within_bounds(std::string_view text, std::size_t item_limit = toml_item_limit);

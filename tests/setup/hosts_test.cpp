@@ -82,9 +82,12 @@ TEST(CodexSettings, RefusesWhatItCannotEditSafely) {
     EXPECT_EQ(codex("title = \"\xff\"\n"), "error: invalid Codex config");
     const std::string invalid = "error: invalid Codex TOML; unchanged";
     EXPECT_EQ(codex("[mcp_servers\n"), invalid);
-    // Headers whose key starts where toml++ asserts it cannot; keys deep enough to overflow its stack.
-    for (std::string bad : {"[[[\n", "[=]\n", "[ .a]\n", "a = 1\n[{}]\n"})
+    // Header keys, array elements and date-times that toml++ asserts are impossible.
+    for (std::string bad : {"[[[\n", "[=]\n", "[ .a]\n", "a = 1\n[{}]\n", "a = [}\n", "a = [1,}]\n",
+                            "a = [\xE2\x80\xA8]\n", "a = 1979-05-27 0\n", "a = [1979-05-27 0]\n",
+                            "a = 1979-05-27T.7:32:00Z\n"})
         EXPECT_EQ(codex(bad), invalid) << bad;
+    // Keys deep enough to overflow its stack.
     auto deep = [](std::size_t parts) {
         std::string key = "a";
         for (std::size_t i = 1; i < parts; ++i) key += ".a";
