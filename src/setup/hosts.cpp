@@ -6,6 +6,7 @@
 #include "main/json.hpp"
 #include "main/unicode.hpp"
 #include "setup/texts.hpp"
+#include "setup/toml_bounds.hpp"
 
 namespace {
 
@@ -51,7 +52,8 @@ Result<Entry> server_entry(const fs::path& executable, const fs::path& config) {
     return Entry{executable.native(), config.native()};
 }
 
-Result<toml::table> parse_toml(std::string_view text) {
+Result<toml::table> parse_toml(std::string_view text, std::size_t item_limit = toml_item_limit) {
+    if (!toml_within_bounds(text, item_limit)) return fail("invalid Codex TOML; unchanged");
     try {
         return toml::parse(text);
     } catch (...) {
@@ -83,15 +85,17 @@ bool exactly_ours(const toml::table& doc, const Entry& entry) {
            server->get_as<toml::table>("env")->size() == 1;
 }
 
-std::string appended_tables(std::string text, bool with_header, const Entry& entry) {
-    if (!text.empty()) {
-        if (!text.ends_with('\n')) text += '\n';
-        text += '\n';
-    }
-    if (with_header) text += "[mcp_servers]\n";
-    return text + "[mcp_servers.tarn]\ncommand = " + basic_string(entry.command) +
-           "\nargs = [\"mcp\"]\n\n[mcp_servers.tarn.env]\nTARN_AGENT_CONFIG = " + basic_string(entry.config) +
-           "\n";
+// The text may be as large as the read bound: it is copied once, into a
+// string that is never grown again.
+std::string appended_tables(std::string_view text, bool with_header, const Entry& entry) {
+    std::string_view separator = text.empty() ? "" : text.ends_with('\n') ? "\n" : "\n\n";
+    std::string tables = (with_header ? "[mcp_servers]\n" : "") + std::string("[mcp_servers.tarn]\ncommand = ") +
+                         basic_string(entry.command) + "\nargs = [\"mcp\"]\n\n[mcp_servers.tarn.env]\n" +
+                         "TARN_AGENT_CONFIG = " + basic_string(entry.config) + "\n";
+    std::string out;
+    out.reserve(text.size() + separator.size() + tables.size());
+    out.append(text).append(separator).append(tables);
+    return out;
 }
 
 // Byte offset of a position that the parser gives as line and column, both
@@ -109,17 +113,20 @@ std::size_t byte_offset(std::string_view text, const toml::source_position& at) 
 }
 
 // Inline tables must stay on one line, so the entry goes in before the closing brace.
-Result<std::string> spliced_entry(std::string text, const toml::table& servers, const Entry& entry) {
+Result<std::string> spliced_entry(std::string_view text, const toml::table& servers, const Entry& entry) {
     auto end = servers.source().end;
     if (end.column < 2) return fail("invalid Codex MCP table");
     std::size_t brace = byte_offset(text, {end.line, static_cast<toml::source_index>(end.column - 1)});
     if (brace >= text.size() || text[brace] != '}') return fail("invalid Codex MCP table");
     std::size_t at = brace;
     while (at > 0 && (text[at - 1] == ' ' || text[at - 1] == '\t')) --at;
-    std::string item = "tarn = { command = " + basic_string(entry.command) + ", args = [\"mcp\"], env = { " +
-                       "TARN_AGENT_CONFIG = " + basic_string(entry.config) + " } }";
-    text.insert(at, (at > 0 && text[at - 1] == '{' ? " " : ", ") + item);
-    return text;
+    std::string item = std::string(at > 0 && text[at - 1] == '{' ? " " : ", ") + "tarn = { command = " +
+                       basic_string(entry.command) + ", args = [\"mcp\"], env = { TARN_AGENT_CONFIG = " +
+                       basic_string(entry.config) + " } }";
+    std::string out;
+    out.reserve(text.size() + item.size());
+    out.append(text.substr(0, at)).append(item).append(text.substr(at));
+    return out;
 }
 
 }  // namespace
@@ -136,15 +143,14 @@ Result<std::optional<std::string>> codex_settings(std::string_view text, const f
         if (registered(*tarn, entry)) return std::optional<std::string>{};
         return fail("existing Codex tarn registration conflicts; unchanged");
     }
-    std::string updated;
-    if (servers && servers->is_inline()) {
-        TRY_LET(spliced, spliced_entry(std::string(text), *servers, entry));
-        updated = std::move(spliced);
-    } else {
-        updated = appended_tables(std::string(text), !servers, entry);
-    }
-    // Appending text can only be trusted once the parser reads our entry back.
-    auto reread = parse_toml(updated);
+    TRY_LET(updated, servers && servers->is_inline() ? spliced_entry(text, *servers, entry)
+                                                    : Result<std::string>(appended_tables(text, !servers, entry)));
+    // A parsed document takes many times the size of its text: the first is
+    // freed before the second is made.
+    doc.clear();
+    // Appending text can only be trusted once the parser reads our entry back;
+    // the entry adds 13 items at most to a text that was within the limit.
+    auto reread = parse_toml(updated, toml_item_limit + 16);
     if (!reread || !exactly_ours(*reread, entry)) return fail("invalid Codex MCP table");
     return std::optional<std::string>(std::move(updated));
 }

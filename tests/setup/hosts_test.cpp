@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "main/json.hpp"
+#include "setup/toml_bounds.hpp"
 #include "support/process.hpp"
 
 namespace {
@@ -43,6 +44,15 @@ TEST(CodexSettings, AppendsTablesAndKeepsEveryExistingByte) {
     EXPECT_EQ(codex("[mcp_servers]\n# none yet"), "[mcp_servers]\n# none yet\n\n" + tables);
     // Dotted keys make the table too; the sub-table header is still allowed after them.
     EXPECT_EQ(codex("mcp_servers.docs.command = \"d\"\n"), "mcp_servers.docs.command = \"d\"\n\n" + tables);
+    // What the size and nesting pass must read exactly as the parser does.
+    std::string tricky =
+        "\xEF\xBB\xBF\"quoted.key\" = 'C:\\path [x] # no comment'\n\"\" = 1\npi = 3.14e+0\nneg = -inf\n"
+        "when = 1979-05-27 07:32:00.5-07:00\nat = 07:32:00\nhex = 0xDEAD_beef\n"
+        "notes = \"\"\"a \"q\" [x] # y \\\n  z\"\"\"\"\"\nlit = '''it's [a.b] # c'''\n"
+        "arr = [\n  1, # one\n  [2.5, -0.0],\n  { \"x.y\" = { z = true }, w.v = 'u' },\n]\n"
+        "[[profiles]]\nname = \"a\"\n[[profiles]]\n[profiles.sub]\n'k.1' = false\n"
+        "[ servers . \"a.b\" ]\nx = \"\\\"]\\u00e9\"\r\n";
+    EXPECT_EQ(codex(tricky), tricky + "\n[mcp_servers]\n" + tables);
 }
 
 TEST(CodexSettings, SplicesIntoAnInlineTable) {
@@ -70,11 +80,41 @@ TEST(CodexSettings, RefusesWhatItCannotEditSafely) {
     EXPECT_EQ(codex("[[mcp_servers]]\ncommand = \"x\"\n"), "error: invalid Codex MCP table");
     EXPECT_EQ(codex("mcp_servers = 3\n"), "error: invalid Codex MCP table");
     EXPECT_EQ(codex("title = \"\xff\"\n"), "error: invalid Codex config");
-    EXPECT_EQ(codex("[mcp_servers\n"), "error: invalid Codex TOML; unchanged");
+    const std::string invalid = "error: invalid Codex TOML; unchanged";
+    EXPECT_EQ(codex("[mcp_servers\n"), invalid);
+    // Header keys, array elements and date-times that toml++ asserts are impossible.
+    for (std::string bad : {"[[[\n", "[=]\n", "[ .a]\n", "a = 1\n[{}]\n", "a = [}\n", "a = [1,}]\n",
+                            "a = [\xE2\x80\xA8]\n", "a = 1979-05-27 0\n", "a = [1979-05-27 0]\n",
+                            "a = 1979-05-27T.7:32:00Z\n"})
+        EXPECT_EQ(codex(bad), invalid) << bad;
+    // Keys deep enough to overflow its stack.
+    auto deep = [](std::size_t parts) {
+        std::string key = "a";
+        for (std::size_t i = 1; i < parts; ++i) key += ".a";
+        return key;
+    };
+    EXPECT_EQ(codex("[" + deep(200000) + "]\n"), invalid);
+    auto outcome = [](const std::string& text) {
+        auto r = codex(text);
+        return r.starts_with("error") ? r : "merged";
+    };
+    for (std::size_t parts : {toml_depth_limit, toml_depth_limit + 1}) {
+        std::string expected = parts > toml_depth_limit ? invalid : "merged";
+        EXPECT_EQ(outcome(deep(parts) + " = 1\n"), expected) << parts;
+        EXPECT_EQ(outcome("[" + deep(parts - 1) + "]\nb = {}\n"), expected) << parts;
+        EXPECT_EQ(outcome("a = " + std::string(parts - 1, '[') + "1" + std::string(parts - 1, ']') + "\n"), expected)
+            << parts;
+    }
+    // The key `a`, the array and its elements.
+    for (std::size_t items : {toml_item_limit, toml_item_limit + 1}) {
+        std::string values = "a = [0";
+        for (std::size_t i = 3; i < items; ++i) values += ",0";
+        EXPECT_EQ(outcome(values + "]\n"), items > toml_item_limit ? invalid : "merged") << items;
+    }
     // Characters after a value that the TOML library's tables once led into
-    // undefined behaviour (found by fuzzing); the sanitizer build checks them.
+    // undefined behaviour (found by fuzzing); the size pass now stops them first.
     for (std::string after : {"\xEF\xBB\xBB", "\xC3\xA9", "\xE3\x81\x82", "\xEF\xB8\x8F"})
-        EXPECT_EQ(codex("a = 7" + after + "\n"), "error: invalid Codex TOML; unchanged") << after;
+        EXPECT_EQ(codex("a = 7" + after + "\n"), invalid) << after;
     EXPECT_EQ(codex("# caf\xC3\xA9 \xE2\x9D\xA4\xEF\xB8\x8F\nname = \"\xE3\x81\x82\"\n").rfind("error", 0), std::string::npos);
     EXPECT_EQ(codex("", "/home/\xfe/bin/tarn-agent"), "error: invalid executable path");
     EXPECT_EQ(codex("", exe, "/home/\xfe/config.json"), "error: invalid config path");
