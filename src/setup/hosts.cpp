@@ -190,7 +190,9 @@ Status plan_host(std::string_view name, const HostInputs& in, Plan& plan) {
                                  false, false);
     fs::path settings = in.home / (name == "codex" ? ".codex/config.toml" : ".claude.json");
     TRY_LET(current, existing(settings));
-    auto updated = name == "codex" ? codex_settings(current.value_or(""), in.executable, in.config)
+    // A view, not a copy: the file may be as large as the 128 MiB read bound.
+    std::string_view text = current ? std::string_view(*current) : std::string_view();
+    auto updated = name == "codex" ? codex_settings(text, in.executable, in.config)
                                    : claude_settings(current, in.executable, in.config);
     if (!updated) return fail(updated.error());
     if (!*updated) return {};
