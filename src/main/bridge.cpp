@@ -1,7 +1,6 @@
 // The registry bridge: one bounded run of the registry tool per operation.
 #include <cerrno>
 #include <chrono>
-#include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>

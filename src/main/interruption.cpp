@@ -32,11 +32,9 @@ Interruptions::~Interruptions() {
 }
 
 bool Interruptions::wait(std::chrono::nanoseconds limit) {
-    sigset_t wanted = waited_;
-    sigaddset(&wanted, SIGCHLD);
     timespec timeout{static_cast<time_t>(limit.count() / 1'000'000'000), static_cast<long>(limit.count() % 1'000'000'000)};
     // A timeout, SIGCHLD or an interruption by a stop and continue all mean: check again.
-    int signal = ::sigtimedwait(&wanted, nullptr, &timeout);
+    int signal = ::sigtimedwait(&blocked_, nullptr, &timeout);
     if (signal <= 0 || signal == SIGCHLD) return false;
     caught_ = signal;
     return true;
